@@ -1,0 +1,110 @@
+#include "run.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "command_line.h"
+#include "output_file.h"
+#include "scan_source.h"
+#include "string_table.h"
+
+namespace stblc {
+namespace {
+
+constexpr char kHelp[] =
+    "\n"
+    "Compiles tagged string sources, pairs of <KEY>key</KEY> and\n"
+    "<STR>text</STR>, into one STBL table. Sources are merged in the order\n"
+    "given: a later text replaces an earlier one under the same key, and\n"
+    "keys match whatever the case of their ASCII letters.\n"
+    "\n"
+    "Exit status: 0 when the output was written in full, 1 otherwise.\n";
+
+void print(FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// Standard output is flushed first so that a log holding both streams
+// shows the messages in the order they happened.
+void print_error(const std::string& text) {
+  std::fflush(stdout);
+  print(stderr, text);
+}
+
+std::string quoted(const char* path) { return std::string("'") + path + "'"; }
+
+ExitStatus compile(const CommandLine& line) {
+  StringTable table;
+  for (const char* input : line.inputs) {
+    const SourceScan scan = scan_source(table, input);
+    switch (scan.read_status) {
+      case ReadStatus::kRead:
+        break;
+      case ReadStatus::kCannotOpen:
+        // A build may list optional override files: skip, but say so.
+        print_error("stblc: warning: skipping " + quoted(input) + ": " +
+                    std::strerror(scan.read_error) + "\n");
+        continue;
+      case ReadStatus::kFailed:
+        print_error("Couldn't read " + quoted(input) + ": " +
+                    std::strerror(scan.read_error) + "\n");
+        return ExitStatus::kFailure;
+    }
+    if (const auto& error = scan.result.error) {
+      const std::string message = scan_error_message(*error, input);
+      if (is_syntax_error(error->kind)) {
+        print(stdout, message);
+      } else {
+        print_error(message);
+      }
+      return ExitStatus::kFailure;
+    }
+    std::printf("%" PRIu64 " entries added from '%s'\n", scan.result.count,
+                input);
+  }
+
+  OutputFile output;
+  if (!output.open(line.output)) {
+    print_error("Couldn't open " + quoted(line.output) + " for writing!\n");
+    return ExitStatus::kFailure;
+  }
+  if (!table.write(output) || !output.commit()) {
+    print_error("Couldn't write " + quoted(line.output) + ": " +
+                std::strerror(output.error_number()) + "\n");
+    return ExitStatus::kFailure;
+  }
+  return ExitStatus::kSuccess;
+}
+
+}  // namespace
+
+ExitStatus run(int argc, const char* const* argv) {
+  const CommandLine line = parse_command_line(argc, argv);
+  switch (line.action) {
+    case CommandLine::Action::kUsageError:
+      print(stdout, usage_line(line.program));
+      return ExitStatus::kFailure;
+    case CommandLine::Action::kHelp:
+      print(stdout, usage_line(line.program) + kHelp);
+      return ExitStatus::kSuccess;
+    case CommandLine::Action::kVersion:
+      print(stdout, "stblc " STBLC_VERSION "\n");
+      return ExitStatus::kSuccess;
+    case CommandLine::Action::kCompile:
+      break;
+  }
+  try {
+    return compile(line);
+  } catch (const std::bad_alloc&) {
+    // The output file, if it was begun, has been removed on the way here.
+    print_error("Out of memory! " + quoted(line.output) +
+                " was not written.\n");
+    return ExitStatus::kFailure;
+  }
+}
+
+}  // namespace stblc

@@ -1,0 +1,163 @@
+#include "scan_source.h"
+
+#include <cstring>
+
+namespace stblc {
+namespace {
+
+constexpr std::string_view kKeyOpen = "<KEY>";
+constexpr std::string_view kKeyClose = "</KEY>";
+constexpr std::string_view kStrOpen = "<STR>";
+constexpr std::string_view kStrClose = "</STR>";
+constexpr size_t kNone = std::string_view::npos;
+
+// Forward search for one tag that remembers its last answer. The look-ahead
+// checks for bleeding keys and texts search up to the next tag of their
+// kind, which is where the following pair's search starts again; the memory
+// makes each byte be searched for each tag about once.
+class TagFinder {
+ public:
+  TagFinder(std::string_view text, std::string_view tag)
+      : text_(text), tag_(tag) {}
+
+  // The first occurrence of the tag at or after `from`, or kNone.
+  size_t find(size_t from) {
+    // No occurrence lies in [searched_from_, found_), so any start in
+    // [searched_from_, found_] has the same answer.
+    if (from >= searched_from_ && from <= found_) return found_;
+    searched_from_ = from;
+    found_ = text_.find(tag_, from);
+    return found_;
+  }
+
+ private:
+  std::string_view text_;
+  std::string_view tag_;
+  size_t searched_from_ = kNone;
+  size_t found_ = 0;
+};
+
+std::string quoted(std::string_view s) {
+  std::string out = "'";
+  out.append(s);
+  out.push_back('\'');
+  return out;
+}
+
+}  // namespace
+
+bool is_syntax_error(ScanErrorKind kind) {
+  return kind != ScanErrorKind::kTextTooLong &&
+         kind != ScanErrorKind::kTooManyEntries;
+}
+
+std::string scan_error_message(const ScanError& error, std::string_view path) {
+  const std::string key = quoted(error.key);
+  switch (error.kind) {
+    case ScanErrorKind::kUnterminatedKey:
+      return "Unterminated key found!\n";
+    case ScanErrorKind::kBleedingKey:
+      return "Bleeding key " + key + " found!\n";
+    case ScanErrorKind::kEmptyKey:
+      return "Empty key found!\n";
+    case ScanErrorKind::kKeyWithoutEntry:
+      return "Key " + key + " has no entry!\n";
+    case ScanErrorKind::kUnterminatedString:
+      return "Unterminated string after key " + key + "!\n";
+    case ScanErrorKind::kBleedingString:
+      return "Bleeding string in key " + key + "!\n";
+    case ScanErrorKind::kTextTooLong:
+      return "Text of key " + key + " in " + quoted(path) +
+             " is longer than 4294967295 bytes!\n";
+    case ScanErrorKind::kTooManyEntries:
+      return "Too many entries: " + quoted(path) +
+             " would take the table past 4294967295!\n";
+  }
+  return "Unknown scan error!\n";
+}
+
+ScanResult scan_buffer(std::string_view source, StringTable& table) {
+  // Nothing after the first zero byte is ever looked at.
+  if (const void* zero = std::memchr(source.data(), 0, source.size())) {
+    source = source.substr(0, static_cast<const char*>(zero) - source.data());
+  }
+  TagFinder key_open(source, kKeyOpen);
+  TagFinder key_close(source, kKeyClose);
+  TagFinder str_open(source, kStrOpen);
+  TagFinder str_close(source, kStrClose);
+
+  ScanResult result;
+  auto fail = [&result](ScanErrorKind kind, std::string_view key,
+                        size_t offset) {
+    result.error = ScanError{kind, std::string(key), offset};
+    return result;
+  };
+
+  size_t cursor = 0;
+  while (cursor < source.size()) {
+    const size_t key_tag = key_open.find(cursor);
+    if (key_tag == kNone) break;
+    const size_t key_start = key_tag + kKeyOpen.size();
+
+    const size_t key_end = key_close.find(key_start);
+    if (key_end == kNone) {
+      return fail(ScanErrorKind::kUnterminatedKey, {}, key_tag);
+    }
+    const size_t next_key_tag = key_open.find(key_start);
+    if (next_key_tag < key_end) {
+      return fail(ScanErrorKind::kBleedingKey,
+                  source.substr(key_start, next_key_tag - key_start),
+                  next_key_tag);
+    }
+    if (key_end == key_start) {
+      return fail(ScanErrorKind::kEmptyKey, {}, key_tag);
+    }
+    const std::string_view key = source.substr(key_start, key_end - key_start);
+
+    // The first <STR> anywhere further on opens this key's text, even past
+    // later <KEY> tags.
+    const size_t str_tag = str_open.find(key_end + kKeyClose.size());
+    if (str_tag == kNone) {
+      return fail(ScanErrorKind::kKeyWithoutEntry, key, key_tag);
+    }
+    const size_t text_start = str_tag + kStrOpen.size();
+    const size_t text_end = str_close.find(text_start);
+    if (text_end == kNone) {
+      return fail(ScanErrorKind::kUnterminatedString, key, str_tag);
+    }
+    const size_t next_str_tag = str_open.find(text_start);
+    if (next_str_tag < text_end) {
+      return fail(ScanErrorKind::kBleedingString, key, next_str_tag);
+    }
+
+    // An empty text adds nothing and leaves an earlier text of the key.
+    if (text_end > text_start) {
+      const auto text = source.substr(text_start, text_end - text_start);
+      switch (table.add(key, text)) {
+        case AddStatus::kAdded:
+        case AddStatus::kReplaced:
+          ++result.count;
+          break;
+        case AddStatus::kTextTooLong:
+          return fail(ScanErrorKind::kTextTooLong, key, key_tag);
+        case AddStatus::kTooManyEntries:
+          return fail(ScanErrorKind::kTooManyEntries, key, key_tag);
+      }
+    }
+    cursor = text_end + kStrClose.size();
+  }
+  return result;
+}
+
+SourceScan scan_source(StringTable& table, const char* path) {
+  SourceScan scan;
+  ReadResult read = read_source(path);
+  scan.read_status = read.status;
+  scan.read_error = read.error_number;
+  if (read.status == ReadStatus::kRead) {
+    scan.result = scan_buffer(read.file.bytes(), table);
+  }
+  return scan;
+}
+
+}  // namespace stblc

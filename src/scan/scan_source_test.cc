@@ -1,0 +1,226 @@
+#include "scan_source.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "hash_key.h"
+
+namespace stblc {
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// The table's entries as (hash, text), to compare with expected pairs.
+std::vector<std::pair<uint64_t, std::string>> contents(const StringTable& t) {
+  std::vector<std::pair<uint64_t, std::string>> out;
+  for (const StringEntry& e : t.entries()) {
+    out.emplace_back(e.key_hash,
+                     std::string(reinterpret_cast<const char*>(e.text),
+                                 e.length));
+  }
+  return out;
+}
+
+std::vector<std::pair<uint64_t, std::string>> hashed(const Pairs& pairs) {
+  std::vector<std::pair<uint64_t, std::string>> out;
+  for (const auto& [key, text] : pairs) out.emplace_back(hash_key(key), text);
+  return out;
+}
+
+struct GoodCase {
+  const char* name;
+  std::string source;
+  uint64_t count;
+  Pairs table;  // the table afterwards, in order
+};
+
+TEST(ScanBuffer, WellFormedSources) {
+  using namespace std::string_literals;
+  const GoodCase cases[] = {
+      {"empty", "", 0, {}},
+      {"no key", "just a comment </KEY> <STR>x</STR>", 0, {}},
+      {"one pair", "<KEY>abc</KEY><STR>Hi</STR>", 1, {{"abc", "Hi"}}},
+      {"comments and layout",
+       "# menu\n<KEY>a</KEY> = <STR>1</STR>\nnote\n<KEY>b</KEY>\n<STR>2</STR>",
+       2,
+       {{"a", "1"}, {"b", "2"}}},
+      {"key bytes verbatim", "<KEY>\r\nMenu\r\n</KEY><STR>x</STR>", 1,
+       {{"\r\nMenu\r\n", "x"}}},
+      {"multi-line text", "<KEY>k</KEY><STR>line 1\r\nline 2</STR>", 1,
+       {{"k", "line 1\r\nline 2"}}},
+      {"empty text adds nothing",
+       "<KEY>k</KEY><STR>kept</STR><KEY>K</KEY><STR></STR>", 1,
+       {{"k", "kept"}}},
+      {"case folded key replaces in place",
+       "<KEY>Title</KEY><STR>1</STR><KEY>x</KEY><STR>2</STR>"
+       "<KEY>TITLE</KEY><STR>3</STR>",
+       3,
+       {{"title", "3"}, {"x", "2"}}},
+      {"search for <STR> runs past a later key",
+       "<KEY>a</KEY><KEY>b</KEY><STR>x</STR>", 1, {{"a", "x"}}},
+      {"text holds key tags", "<KEY>k</KEY><STR><KEY>a</KEY></STR>", 1,
+       {{"k", "<KEY>a</KEY>"}}},
+      {"key holds text tags", "<KEY>a<STR>b</STR></KEY><STR>t</STR>", 1,
+       {{"a<STR>b</STR>", "t"}}},
+      {"zero byte between pairs ends the file",
+       "<KEY>a</KEY><STR>1</STR>\0<KEY>b</KEY><STR>2</STR>"s, 1,
+       {{"a", "1"}}},
+      {"zero byte before any key", "\0<KEY>a</KEY><STR>1</STR>"s, 0, {}},
+      {"lower-case tags are text", "<key>a</key><str>1</str>", 0, {}},
+      {"text of bytes above 0x7F", "<KEY>k</KEY><STR>\x95\x93\xC4</STR>", 1,
+       {{"k", "\x95\x93\xC4"}}},
+  };
+  for (const GoodCase& c : cases) {
+    StringTable table;
+    ScanResult r = scan_buffer(c.source, table);
+    EXPECT_FALSE(r.error) << c.name;
+    EXPECT_EQ(r.count, c.count) << c.name;
+    EXPECT_EQ(contents(table), hashed(c.table)) << c.name;
+  }
+}
+
+struct BadCase {
+  std::string source;
+  ScanErrorKind kind;
+  std::string key;
+  size_t offset;
+  std::string message;
+};
+
+TEST(ScanBuffer, FirstMalformedPairStopsTheScan) {
+  using namespace std::string_literals;
+  using K = ScanErrorKind;
+  const BadCase cases[] = {
+      {"<KEY>abc", K::kUnterminatedKey, "", 0, "Unterminated key found!\n"},
+      {"<KEY>a\0</KEY>"s, K::kUnterminatedKey, "", 0,
+       "Unterminated key found!\n"},
+      {"x<KEY>a<KEY>b</KEY>", K::kBleedingKey, "a", 7,
+       "Bleeding key 'a' found!\n"},
+      {"<KEY><KEY>x</KEY>", K::kBleedingKey, "", 5,
+       "Bleeding key '' found!\n"},
+      {"ab<KEY></KEY><STR>x</STR>", K::kEmptyKey, "", 2, "Empty key found!\n"},
+      {"<KEY>a</KEY>", K::kKeyWithoutEntry, "a", 0, "Key 'a' has no entry!\n"},
+      {"<KEY>a</KEY>\0<STR>x</STR>"s, K::kKeyWithoutEntry, "a", 0,
+       "Key 'a' has no entry!\n"},
+      {"<KEY>a</KEY> <STR>text", K::kUnterminatedString, "a", 13,
+       "Unterminated string after key 'a'!\n"},
+      {"<KEY>a</KEY><STR>x\0</STR>"s, K::kUnterminatedString, "a", 12,
+       "Unterminated string after key 'a'!\n"},
+      {"<KEY>a</KEY><STR>x<STR>y</STR>", K::kBleedingString, "a", 18,
+       "Bleeding string in key 'a'!\n"},
+      {"<KEY>ok</KEY><STR>1</STR><KEY>b</KEY>", K::kKeyWithoutEntry, "b", 25,
+       "Key 'b' has no entry!\n"},
+  };
+  for (const BadCase& c : cases) {
+    StringTable table;
+    ScanResult r = scan_buffer(c.source, table);
+    ASSERT_TRUE(r.error) << c.message;
+    EXPECT_EQ(r.error->kind, c.kind) << c.message;
+    EXPECT_TRUE(is_syntax_error(r.error->kind));
+    EXPECT_EQ(r.error->key, c.key) << c.message;
+    EXPECT_EQ(r.error->offset, c.offset) << c.message;
+    EXPECT_EQ(scan_error_message(*r.error, "in.txt"), c.message);
+  }
+  // Pairs before the faulty one were added.
+  StringTable table;
+  EXPECT_EQ(scan_buffer("<KEY>ok</KEY><STR>1</STR><KEY>b</KEY>", table).count,
+            1u);
+  EXPECT_EQ(table.count(), 1u);
+}
+
+TEST(ScanBuffer, ReportsTheTableLimit) {
+  StringTable table(1);
+  ScanResult r =
+      scan_buffer("<KEY>a</KEY><STR>1</STR>\n<KEY>b</KEY><STR>2</STR>", table);
+  ASSERT_TRUE(r.error);
+  EXPECT_EQ(r.error->kind, ScanErrorKind::kTooManyEntries);
+  EXPECT_FALSE(is_syntax_error(r.error->kind));
+  EXPECT_EQ(r.error->offset, 25u);
+  EXPECT_EQ(r.count, 1u);
+}
+
+// Long runs of unpartnered tags must not make the scan quadratic; this
+// finishes at once when every byte is searched a bounded number of times.
+TEST(ScanBuffer, ManyTagsInARow) {
+  std::string pairs;
+  for (int i = 0; i < 200000; ++i) {
+    pairs += "<KEY>k" + std::to_string(i) + "</KEY><STR>t</STR>";
+  }
+  StringTable table;
+  EXPECT_EQ(scan_buffer(pairs, table).count, 200000u);
+
+  std::string closers;
+  for (int i = 0; i < 200000; ++i) closers += "</KEY></STR><STR>";
+  StringTable other;
+  EXPECT_EQ(scan_buffer(closers, other).count, 0u);
+}
+
+class TempDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/stblc-scan-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
+  std::string dir_;
+};
+
+using ReadSource = TempDir;
+
+TEST_F(ReadSource, ReadsFilesAndPipesWhole) {
+  const std::string path = dir_ + "/in.txt";
+  std::ofstream(path) << "<KEY>a</KEY><STR>1</STR>";
+  ReadResult file = read_source(path.c_str());
+  ASSERT_EQ(file.status, ReadStatus::kRead);
+  EXPECT_EQ(file.file.bytes(), "<KEY>a</KEY><STR>1</STR>");
+
+  // A pipe has no size: it is read until it ends, across many reads.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const std::string big(1 << 20, 'x');
+  std::thread writer([&] {
+    for (size_t done = 0; done < big.size();) {
+      ssize_t n = write(fds[1], big.data() + done, big.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    close(fds[1]);
+  });
+  const std::string pipe_path = "/dev/fd/" + std::to_string(fds[0]);
+  ReadResult piped = read_source(pipe_path.c_str());
+  writer.join();
+  close(fds[0]);
+  ASSERT_EQ(piped.status, ReadStatus::kRead);
+  EXPECT_TRUE(piped.file.bytes() == big);
+}
+
+TEST_F(ReadSource, ReportsWhatCannotBeRead) {
+  const std::string missing = dir_ + "/missing.txt";
+  ReadResult absent = read_source(missing.c_str());
+  EXPECT_EQ(absent.status, ReadStatus::kCannotOpen);
+  EXPECT_EQ(absent.error_number, ENOENT);
+
+  ReadResult directory = read_source(dir_.c_str());
+  EXPECT_EQ(directory.status, ReadStatus::kCannotOpen);
+  EXPECT_EQ(directory.error_number, EISDIR);
+
+  StringTable table;
+  SourceScan scan = scan_source(table, missing.c_str());
+  EXPECT_EQ(scan.read_status, ReadStatus::kCannotOpen);
+  EXPECT_EQ(table.count(), 0u);
+}
+
+}  // namespace
+}  // namespace stblc

@@ -1,0 +1,20 @@
+// The 64-bit key hash that identifies a text in a table and in an STBL file.
+// Pure function; cannot fail.
+
+#ifndef STBLC_TABLE_HASH_KEY_H_
+#define STBLC_TABLE_HASH_KEY_H_
+
+#include <cstdint>
+#include <string_view>
+
+namespace stblc {
+
+// FNV-1 (multiply, then xor) with 64-bit state over the key's bytes, each
+// ASCII capital A-Z folded to its small letter first. Bytes 0x80-0xFF are
+// never folded, whatever the locale, so a key hashes alike everywhere.
+// Every byte counts: spaces and line breaks inside a key change its hash.
+uint64_t hash_key(std::string_view key);
+
+}  // namespace stblc
+
+#endif  // STBLC_TABLE_HASH_KEY_H_

@@ -1,0 +1,89 @@
+// StringTable::write: the table as an STBL file, streamed through one
+// buffer so that no copy of the whole file is ever held in memory.
+
+#include <algorithm>
+#include <vector>
+
+#include "little_endian.h"
+#include "stbl_format.h"
+#include "string_table.h"
+
+namespace stblc {
+namespace {
+
+constexpr size_t kBufferSize = size_t{1} << 18;
+
+// Gathers bytes and hands them to the sink a full buffer at a time.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(ByteSink& sink) : sink_(sink), buffer_(kBufferSize) {}
+
+  // Room for at least `size` bytes, flushing first if needed; size must not
+  // exceed kBufferSize. Null once the sink has failed.
+  uint8_t* reserve(size_t size) {
+    if (kBufferSize - used_ < size && !flush()) return nullptr;
+    return buffer_.data() + used_;
+  }
+  void commit(size_t size) { used_ += size; }
+  size_t room() const { return kBufferSize - used_; }
+
+  bool flush() {
+    if (failed_) return false;
+    if (used_ && !sink_.write(buffer_.data(), used_)) failed_ = true;
+    used_ = 0;
+    return !failed_;
+  }
+
+ private:
+  ByteSink& sink_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+void widen_to_units(const uint8_t* text, size_t n, uint8_t* out) {
+  // Plain indexed loop over distinct uint8_t arrays: compilers vectorise it.
+  for (size_t i = 0; i < n; ++i) {
+    const uint16_t unit = unit_of_byte(text[i]);
+    out[2 * i] = static_cast<uint8_t>(unit);
+    out[2 * i + 1] = static_cast<uint8_t>(unit >> 8);
+  }
+}
+
+bool StringTable::write(ByteSink& sink) const {
+  BufferedWriter out(sink);
+
+  uint8_t* header = out.reserve(stbl::kHeaderSize);
+  if (!header) return false;
+  std::fill_n(header, stbl::kHeaderSize, 0);
+  std::copy_n(stbl::kMagic, sizeof stbl::kMagic, header + stbl::kMagicOffset);
+  header[stbl::kVersionOffset] = stbl::kVersion;
+  put_u32le(header + stbl::kEntryCountOffset, count());
+  out.commit(stbl::kHeaderSize);
+
+  for (const StringEntry& entry : entries_) {
+    uint8_t* record = out.reserve(stbl::kRecordHeaderSize);
+    if (!record) return false;
+    put_u64le(record + stbl::kRecordKeyHashOffset, entry.key_hash);
+    put_u32le(record + stbl::kRecordLengthOffset, entry.length);
+    out.commit(stbl::kRecordHeaderSize);
+
+    // A long text is widened in pieces that fit the buffer.
+    const uint8_t* text = entry.text;
+    size_t left = entry.length;
+    while (left) {
+      if (out.room() < stbl::kUnitSize && !out.flush()) return false;
+      const size_t n = std::min(left, out.room() / stbl::kUnitSize);
+      uint8_t* units = out.reserve(n * stbl::kUnitSize);
+      widen_to_units(text, n, units);
+      out.commit(n * stbl::kUnitSize);
+      text += n;
+      left -= n;
+    }
+  }
+  return out.flush();
+}
+
+}  // namespace stblc

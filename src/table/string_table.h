@@ -1,0 +1,113 @@
+// StringTable: the compiled texts of one run, keyed by the 64-bit hash of
+// their keys, in the order in which each key hash first arrived, and its
+// writer to the STBL format (stbl_format.h).
+//
+// Failures are values: add() and put() return an AddStatus naming a limit
+// of the format that the text would break, write() returns false once the
+// sink has failed. Memory exhaustion throws std::bad_alloc.
+
+#ifndef STBLC_TABLE_STRING_TABLE_H_
+#define STBLC_TABLE_STRING_TABLE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stbl_format.h"
+
+namespace stblc {
+
+// One compiled text. The table keeps the text's source bytes and converts
+// them to UTF-16 units only while writing, which halves its memory.
+struct StringEntry {
+  uint64_t key_hash;
+  uint32_t length;      // source bytes, and so UTF-16 units in the file
+  const uint8_t* text;  // `length` source bytes, owned by the table
+};
+
+enum class AddStatus {
+  kAdded,           // a new key hash, appended after the others
+  kReplaced,        // the key hash was there: its text replaced in place
+  kTextTooLong,     // the text has more bytes than a length field holds
+  kTooManyEntries,  // a new entry would not fit the entry count field
+};
+
+// Receives the bytes of an STBL file, in order. write() returns false when
+// the bytes could not be taken; the caller keeps the reason.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual bool write(const uint8_t* data, size_t size) = 0;
+};
+
+// Collects the bytes in memory.
+class StringSink : public ByteSink {
+ public:
+  bool write(const uint8_t* data, size_t size) override {
+    bytes.append(reinterpret_cast<const char*>(data), size);
+    return true;
+  }
+  std::string bytes;
+};
+
+// The unit a source byte becomes: 0x95 is BULLET (U+2022), every other byte
+// is zero-extended.
+constexpr uint16_t unit_of_byte(uint8_t b) { return b == 0x95 ? 0x2022 : b; }
+
+// Writes n units for n source bytes, each as two little-endian bytes.
+void widen_to_units(const uint8_t* text, size_t n, uint8_t* out);
+
+class StringTable {
+ public:
+  // max_entries lowers the entry limit below the format's, for tests.
+  explicit StringTable(uint64_t max_entries = stbl::kMaxEntries);
+  StringTable(const StringTable&) = delete;
+  StringTable& operator=(const StringTable&) = delete;
+
+  // Stores the text under hash_key(key), or replaces the text already
+  // stored under that hash, keeping the entry's position. Copies the text.
+  AddStatus add(std::string_view key, std::string_view text);
+  AddStatus put(uint64_t key_hash, std::string_view text);
+
+  uint32_t count() const { return static_cast<uint32_t>(entries_.size()); }
+  std::span<const StringEntry> entries() const { return entries_; }
+  // The entry stored under key_hash, or null.
+  const StringEntry* find(uint64_t key_hash) const;
+
+  // Writes the whole table as an STBL file, streaming it through a buffer.
+  // Returns false as soon as the sink fails.
+  bool write(ByteSink& sink) const;
+
+ private:
+  // Open-addressed hash index from key hash to entry position. A slot keeps
+  // the hash's top half beside the position so that most probes never touch
+  // the entries; a zero position_plus_one marks a free slot.
+  struct Slot {
+    uint32_t tag;
+    uint32_t position_plus_one;
+  };
+
+  size_t home_slot(uint64_t key_hash) const;
+  size_t find_slot(uint64_t key_hash) const;
+  void grow_index();
+  uint8_t* allocate_text(size_t size);
+
+  uint64_t max_entries_;
+  std::vector<StringEntry> entries_;
+  std::vector<Slot> index_;
+  int index_shift_ = 64;
+
+  // Texts live in large blocks; a replaced text's bytes are reused when the
+  // new text fits them, otherwise left unused until the table goes.
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  uint8_t* block_free_ = nullptr;
+  size_t block_left_ = 0;
+};
+
+}  // namespace stblc
+
+#endif  // STBLC_TABLE_STRING_TABLE_H_
