@@ -1,0 +1,406 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the stblc binary.
+
+Each case runs the real program in a fresh directory holding its fixture
+files and compares standard output, standard error, the exit status and the
+output file's bytes exactly. Expected files are computed by an independent
+model of the STBL format below, not by stblc itself. After every run the
+directory must hold no temporary file.
+
+usage: run_e2e.py STBLC --version-string X.Y.Z [--sanitized] [-k NAME]
+"""
+
+import argparse
+import os
+import resource
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FIXTURES = os.path.join(HERE, "fixtures")
+EXAMPLES = os.path.join(HERE, "..", "..", "examples")
+
+USAGE = b"usage: stblc a.txt [b.txt] -o out.stbl\n"
+KEEP = object()  # the output must still hold what it held before the run
+
+
+# --- Independent model of the output format -------------------------------
+
+def hash_key(key: bytes) -> int:
+    h = 0xCBF29CE484222325
+    for b in key:
+        if 0x41 <= b <= 0x5A:
+            b += 0x20
+        h = ((h * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF) ^ b
+    return h
+
+
+def stbl(pairs) -> bytes:
+    """The file for (key, text) pairs added in order, later keys replacing."""
+    entries = {}
+    for key, text in pairs:
+        entries[hash_key(key)] = text  # dicts keep first-insertion order
+    out = b"STBL\x02\0\0" + len(entries).to_bytes(4, "little") + b"\0" * 6
+    for h, text in entries.items():
+        out += h.to_bytes(8, "little") + len(text).to_bytes(4, "little")
+        for b in text:
+            out += (0x2022 if b == 0x95 else b).to_bytes(2, "little")
+    return out
+
+
+EMPTY_TABLE = bytes.fromhex("5354424C02") + b"\0" * 12
+WORKED_EXAMPLE = bytes.fromhex(
+    "5354424C020000010000000000000000" "00"
+    "CBADAF6B18CADCD8" "02000000" "48006900")
+
+
+def fixture(name):
+    with open(os.path.join(FIXTURES, name), "rb") as f:
+        return f.read()
+
+
+def example(name):
+    with open(os.path.join(EXAMPLES, name), "rb") as f:
+        return f.read()
+
+
+# --- Cases ------------------------------------------------------------------
+
+CASES = []
+
+
+def case(name, args, status=0, stdout=b"", stderr=b"", output=None,
+         files=None, before=None, stdin=None, setup=None, check=None,
+         output_path="out.stbl", limit_memory=None):
+    CASES.append(dict(name=name, args=args, status=status, stdout=stdout,
+                      stderr=stderr, output=output, files=files or {},
+                      before=before, stdin=stdin, setup=setup, check=check,
+                      output_path=output_path, limit_memory=limit_memory))
+
+
+MENU_PAIRS = [
+    (b"menu.title", b"Main Menu"), (b"menu.new_game", b"New Game"),
+    (b"menu.continue", b"Continue"), (b"menu.options", b"Options"),
+    (b"menu.quit.confirm",
+     b"Quit the game?\nUnsaved progress will be lost."),
+    (b"menu.quit", b"Quit"),
+]
+DIALOG_PAIRS = [
+    (b"dialog.greeting", b"Welcome back, traveller."),
+    (b"dialog.farewell", b"Safe roads, friend."),
+    (b"MENU.QUIT", b"Leave Game"),
+]
+
+case("bundled examples, a key overridden by the second file",
+     ["menu.txt", "dialog.txt", "-o", "out.stbl"],
+     files={"menu.txt": example("menu.txt"),
+            "dialog.txt": example("dialog.txt")},
+     stdout=b"6 entries added from 'menu.txt'\n"
+            b"3 entries added from 'dialog.txt'\n",
+     output=stbl(MENU_PAIRS + DIALOG_PAIRS))
+
+case("the 33-byte worked example", ["hi.txt", "-o", "out.stbl"],
+     files={"hi.txt": fixture("hi.txt")},
+     stdout=b"1 entries added from 'hi.txt'\n", output=WORKED_EXAMPLE)
+
+case("CR LF kept, 0x95 becomes BULLET, case-folded override in place",
+     ["menu.txt", "crlf_override.txt", "-o", "out.stbl"],
+     files={"menu.txt": example("menu.txt"),
+            "crlf_override.txt": fixture("crlf_override.txt")},
+     stdout=b"6 entries added from 'menu.txt'\n"
+            b"1 entries added from 'crlf_override.txt'\n",
+     output=stbl(MENU_PAIRS + [(b"menu.title", b"Title\r\nScreen \x95 One")]))
+
+case("scanning stops at the first zero byte", ["zero.txt", "-o", "out.stbl"],
+     files={"zero.txt": fixture("zero_byte.txt")},
+     stdout=b"1 entries added from 'zero.txt'\n",
+     output=stbl([(b"a", b"kept")]))
+
+case("the same file twice replaces its own texts",
+     ["hi.txt", "hi.txt", "-o", "out.stbl"],
+     files={"hi.txt": fixture("hi.txt")},
+     stdout=b"1 entries added from 'hi.txt'\n" * 2, output=WORKED_EXAMPLE)
+
+case("unreadable inputs are skipped with a warning",
+     ["missing.txt", "adir", "hi.txt", "-o", "out.stbl"],
+     files={"hi.txt": fixture("hi.txt")},
+     setup=lambda d: os.mkdir(os.path.join(d, "adir")),
+     stdout=b"1 entries added from 'hi.txt'\n",
+     stderr=b"stblc: warning: skipping 'missing.txt': "
+            b"No such file or directory\n"
+            b"stblc: warning: skipping 'adir': Is a directory\n",
+     output=WORKED_EXAMPLE)
+
+case("all inputs missing: the header alone",
+     ["a.txt", "-o", "b.txt", "-o", "out.stbl"],
+     stderr=b"stblc: warning: skipping 'a.txt': No such file or directory\n"
+            b"stblc: warning: skipping '-o': No such file or directory\n"
+            b"stblc: warning: skipping 'b.txt': No such file or directory\n",
+     output=EMPTY_TABLE)
+
+for argv in ([], ["a.txt"], ["a.txt", "-o"], ["-o", "out.stbl"],
+             ["a.txt", "-O", "out.stbl"], ["a.txt", "out.stbl", "-o"],
+             ["-o", "out.stbl", "a.txt"], ["--help", "--version"]):
+    case("malformed call: stblc " + " ".join(argv), argv, status=1,
+         stdout=USAGE, files={"a.txt": fixture("hi.txt")})
+
+case("--help", ["--help"], stdout=USAGE + b"""
+Compiles tagged string sources, pairs of <KEY>key</KEY> and
+<STR>text</STR>, into one STBL table. Sources are merged in the order
+given: a later text replaces an earlier one under the same key, and
+keys match whatever the case of their ASCII letters.
+
+Exit status: 0 when the output was written in full, 1 otherwise.
+""")
+
+SCAN_ERRORS = [
+    (b"<KEY>abc", b"Unterminated key found!\n"),
+    (b"<KEY>a<KEY>b</KEY><STR>x</STR>", b"Bleeding key 'a' found!\n"),
+    (b"<KEY></KEY><STR>x</STR>", b"Empty key found!\n"),
+    (b"<KEY>a</KEY> no text", b"Key 'a' has no entry!\n"),
+    (b"<KEY>a</KEY><STR>text", b"Unterminated string after key 'a'!\n"),
+    (b"<KEY>a</KEY><STR>x<STR>y</STR>", b"Bleeding string in key 'a'!\n"),
+]
+for source, message in SCAN_ERRORS:
+    case("scan error: " + message.decode().strip(),
+         ["hi.txt", "bad.txt", "hi.txt", "-o", "out.stbl"],
+         files={"hi.txt": fixture("hi.txt"), "bad.txt": source},
+         before=b"old output", output=KEEP, status=1,
+         stdout=b"1 entries added from 'hi.txt'\n" + message)
+
+case("output in a missing directory", ["hi.txt", "-o", "no/such/out.stbl"],
+     files={"hi.txt": fixture("hi.txt")}, status=1,
+     output_path="no/such/out.stbl",
+     stdout=b"1 entries added from 'hi.txt'\n",
+     stderr=b"Couldn't open 'no/such/out.stbl' for writing!\n")
+
+case("output is a directory", ["hi.txt", "-o", "adir"],
+     files={"hi.txt": fixture("hi.txt")}, status=1,
+     setup=lambda d: os.mkdir(os.path.join(d, "adir")),
+     output_path="adir/never",
+     stdout=b"1 entries added from 'hi.txt'\n",
+     stderr=b"Couldn't open 'adir' for writing!\n")
+
+case("output on a full device", ["hi.txt", "-o", "/dev/full"],
+     files={"hi.txt": fixture("hi.txt")}, status=1, output_path="none",
+     stdout=b"1 entries added from 'hi.txt'\n",
+     stderr=b"Couldn't write '/dev/full': No space left on device\n")
+
+case("output to a device is written directly", ["hi.txt", "-o", "/dev/null"],
+     files={"hi.txt": fixture("hi.txt")}, output_path="none",
+     stdout=b"1 entries added from 'hi.txt'\n")
+
+case("input that fails while being read",
+     ["hi.txt", "/proc/self/mem", "-o", "out.stbl"],
+     files={"hi.txt": fixture("hi.txt")}, before=b"old output",
+     output=KEEP, status=1,
+     stdout=b"1 entries added from 'hi.txt'\n",
+     stderr=b"Couldn't read '/proc/self/mem': Input/output error\n")
+
+case("input from a pipe on standard input", ["/dev/stdin", "-o", "out.stbl"],
+     stdin=fixture("hi.txt"),
+     stdout=b"1 entries added from '/dev/stdin'\n", output=WORKED_EXAMPLE)
+
+
+def make_fifo(d):
+    path = os.path.join(d, "fifo.txt")
+    os.mkfifo(path)
+
+    def feed():
+        with open(path, "wb") as f:
+            for _ in range(3000):  # many times the pipe's buffer
+                f.write(b"<KEY>abc</KEY><STR>Hi</STR>\n" * 10)
+
+    threading.Thread(target=feed, daemon=True).start()
+
+
+case("input from a FIFO", ["fifo.txt", "-o", "out.stbl"], setup=make_fifo,
+     stdout=b"30000 entries added from 'fifo.txt'\n", output=WORKED_EXAMPLE)
+
+case("output may be an input", ["src.txt", "-o", "src.txt"],
+     files={"src.txt": fixture("hi.txt")}, output_path="src.txt",
+     stdout=b"1 entries added from 'src.txt'\n", output=WORKED_EXAMPLE)
+
+
+def make_link(d):
+    os.symlink("real.stbl", os.path.join(d, "out.stbl"))
+    with open(os.path.join(d, "real.stbl"), "wb") as f:
+        f.write(b"old")
+    os.chmod(os.path.join(d, "real.stbl"), 0o640)
+
+
+def link_kept(d):
+    if not os.path.islink(os.path.join(d, "out.stbl")):
+        return "out.stbl is no longer a symbolic link"
+    mode = stat.S_IMODE(os.stat(os.path.join(d, "real.stbl")).st_mode)
+    if mode != 0o640:
+        return "real.stbl has mode %o, not 640" % mode
+    return None
+
+
+case("a symbolic link output: its file is replaced, its mode kept",
+     ["hi.txt", "-o", "out.stbl"], files={"hi.txt": fixture("hi.txt")},
+     setup=make_link, check=link_kept,
+     stdout=b"1 entries added from 'hi.txt'\n", output=WORKED_EXAMPLE)
+
+
+def make_sparse(d):
+    with open(os.path.join(d, "huge.txt"), "wb") as f:
+        f.truncate(1 << 30)
+
+
+case("running out of memory", ["hi.txt", "huge.txt", "-o", "out.stbl"],
+     files={"hi.txt": fixture("hi.txt")}, setup=make_sparse,
+     before=b"old output", output=KEEP, status=1, limit_memory=256 << 20,
+     stdout=b"1 entries added from 'hi.txt'\n",
+     stderr=b"Out of memory! 'out.stbl' was not written.\n")
+
+
+# --- Running ----------------------------------------------------------------
+
+def temp_files(d):
+    found = []
+    for root, _, names in os.walk(d):
+        found += [os.path.join(root, n) for n in names if ".stblc-" in n]
+    return found
+
+
+def run_case(stblc, c, sanitized):
+    if c["limit_memory"] and sanitized:
+        return "skipped (address space limits do not work with sanitizers)"
+    d = tempfile.mkdtemp(prefix="stblc-e2e-")
+    try:
+        for name, data in c["files"].items():
+            with open(os.path.join(d, name), "wb") as f:
+                f.write(data)
+        out_path = os.path.join(d, c["output_path"])
+        if c["before"] is not None:
+            with open(out_path, "wb") as f:
+                f.write(c["before"])
+        if c["setup"]:
+            c["setup"](d)
+
+        def limits():
+            if c["limit_memory"]:
+                resource.setrlimit(resource.RLIMIT_AS, (c["limit_memory"],) * 2)
+
+        p = subprocess.run(["stblc"] + c["args"], executable=stblc, cwd=d,
+                           input=c["stdin"], capture_output=True, timeout=60,
+                           preexec_fn=limits)
+        problems = []
+        if p.returncode != c["status"]:
+            problems.append("exit status %d, expected %d"
+                            % (p.returncode, c["status"]))
+        for stream in ("stdout", "stderr"):
+            if getattr(p, stream) != c[stream]:
+                problems.append("%s was %r, expected %r"
+                                % (stream, getattr(p, stream), c[stream]))
+        expected = c["before"] if c["output"] is KEEP else c["output"]
+        actual = None
+        if os.path.isfile(out_path):
+            with open(out_path, "rb") as f:
+                actual = f.read()
+        if actual != expected:
+            problems.append("output was %r, expected %r"
+                            % (actual[:80] if actual else actual,
+                               expected[:80] if expected else expected))
+        if temp_files(d):
+            problems.append("temporary files left: %r" % temp_files(d))
+        if c["check"]:
+            problem = c["check"](d)
+            if problem:
+                problems.append(problem)
+        return "; ".join(problems) or None
+    finally:
+        shutil.rmtree(d)
+
+
+# Signals while the output is written: strace slows every write down, the
+# test sends the signal once the temporary file exists, and then the old
+# output must be intact, no temporary file left, and the process dead of
+# that very signal.
+def run_signal_case(stblc, signum):
+    d = tempfile.mkdtemp(prefix="stblc-e2e-")
+    try:
+        with open(os.path.join(d, "hi.txt"), "wb") as f:
+            f.write(b"<KEY>abc</KEY><STR>%s</STR>" % (b"x" * (4 << 20)))
+        with open(os.path.join(d, "out.stbl"), "wb") as f:
+            f.write(b"old output")
+        tracer = subprocess.Popen(
+            ["strace", "-f", "-qq", "-o", "/dev/null",
+             "-e", "trace=write", "-e", "inject=write:delay_enter=300000",
+             stblc, "hi.txt", "-o", "out.stbl"],
+            cwd=d, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.time() + 30
+        while not temp_files(d) and time.time() < deadline:
+            time.sleep(0.01)
+        if not temp_files(d):
+            tracer.kill()
+            return "no temporary file appeared"
+        with open("/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)) as f:
+            child = int(f.read().split()[0])
+        os.kill(child, signum)
+        tracer.wait(timeout=30)
+        problems = []
+        # strace ends itself with the signal that ended the traced process.
+        if tracer.returncode != -signum:
+            problems.append("ended with %d, not by signal %d"
+                            % (tracer.returncode, signum))
+        with open(os.path.join(d, "out.stbl"), "rb") as f:
+            if f.read() != b"old output":
+                problems.append("old output changed")
+        if temp_files(d):
+            problems.append("temporary files left: %r" % temp_files(d))
+        return "; ".join(problems) or None
+    finally:
+        shutil.rmtree(d)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("stblc")
+    parser.add_argument("--version-string", required=True)
+    parser.add_argument("--sanitized", action="store_true")
+    parser.add_argument("-k", default="", help="run cases whose name has this")
+    args = parser.parse_args()
+    stblc = os.path.abspath(args.stblc)
+
+    case("--version", ["--version"],
+         stdout=b"stblc %s\n" % args.version_string.encode())
+
+    runs = [(c["name"], lambda c=c: run_case(stblc, c, args.sanitized))
+            for c in CASES]
+    if shutil.which("strace"):
+        for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP,
+                       signal.SIGPIPE):
+            runs.append(("%s while the output is written" % signum.name,
+                         lambda s=signum: run_signal_case(stblc, s)))
+    else:
+        print("SKIP signal cases: strace is not installed")
+
+    passed = failed = skipped = 0
+    for name, run in runs:
+        if args.k not in name:
+            continue
+        result = run()
+        if result is None:
+            passed += 1
+            print("ok      " + name)
+        elif result.startswith("skipped"):
+            skipped += 1
+            print("SKIP    %s: %s" % (name, result))
+        else:
+            failed += 1
+            print("FAIL    %s: %s" % (name, result))
+    print("%d passed, %d failed, %d skipped" % (passed, failed, skipped))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
