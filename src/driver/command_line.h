@@ -13,7 +13,7 @@ namespace stblc {
 struct CommandLine {
   enum class Action { kCompile, kHelp, kVersion, kUsageError };
   Action action = Action::kUsageError;
-  const char* program = "stblc";   // element 0, as invoked
+  const char* program = "stblc";    // element 0, as invoked
   std::vector<const char*> inputs;  // in order
   const char* output = nullptr;
 };

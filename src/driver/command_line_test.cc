@@ -19,7 +19,9 @@ struct Case {
 
 TEST(CommandLine, Forms) {
   const Case cases[] = {
-      {{"stblc", "a.txt", "-o", "out.stbl"}, Action::kCompile, {"a.txt"},
+      {{"stblc", "a.txt", "-o", "out.stbl"},
+       Action::kCompile,
+       {"a.txt"},
        "out.stbl"},
       {{"stblc", "a", "b", "-o", "o"}, Action::kCompile, {"a", "b"}, "o"},
       // Only the next-to-last "-o" is an option; everything else is a path.

@@ -1,3 +1,5 @@
 #include "run.h"
 
-int main(int argc, char** argv) { return static_cast<int>(stblc::run(argc, argv)); }
+int main(int argc, char** argv) {
+  return static_cast<int>(stblc::run(argc, argv));
+}

@@ -89,7 +89,8 @@ bool resolve_symlinks(const char* path, std::string* resolved) {
     if (n < 0) return false;
     std::string target(link.data(), static_cast<size_t>(n));
     const size_t slash = p.rfind('/');
-    if ((!target.empty() && target.front() == '/') || slash == std::string::npos) {
+    if ((!target.empty() && target.front() == '/') ||
+        slash == std::string::npos) {
       p = std::move(target);
     } else {
       p = p.substr(0, slash + 1) + target;

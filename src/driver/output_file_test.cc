@@ -6,30 +6,26 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "temp_dir_test.h"
+
 namespace stblc {
 namespace {
 
-class OutputFileTest : public ::testing::Test {
+class OutputFileTest : public TempDirTest {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/stblc-out-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    TempDirTest::SetUp();
     old_umask_ = umask(022);
   }
   void TearDown() override {
     umask(old_umask_);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    TempDirTest::TearDown();
   }
-
-  std::string path(const std::string& name) { return dir_ + "/" + name; }
 
   std::set<std::string> files() {
     std::set<std::string> names;
@@ -59,7 +55,6 @@ class OutputFileTest : public ::testing::Test {
     return st.st_mode & 07777;
   }
 
-  std::string dir_;
   mode_t old_umask_ = 0;
 };
 

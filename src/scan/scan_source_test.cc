@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "hash_key.h"
+#include "temp_dir_test.h"
 
 namespace stblc {
 namespace {
@@ -22,9 +22,9 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 std::vector<std::pair<uint64_t, std::string>> contents(const StringTable& t) {
   std::vector<std::pair<uint64_t, std::string>> out;
   for (const StringEntry& e : t.entries()) {
-    out.emplace_back(e.key_hash,
-                     std::string(reinterpret_cast<const char*>(e.text),
-                                 e.length));
+    out.emplace_back(
+        e.key_hash,
+        std::string(reinterpret_cast<const char*>(e.text), e.length));
   }
   return out;
 }
@@ -52,12 +52,17 @@ TEST(ScanBuffer, WellFormedSources) {
        "# menu\n<KEY>a</KEY> = <STR>1</STR>\nnote\n<KEY>b</KEY>\n<STR>2</STR>",
        2,
        {{"a", "1"}, {"b", "2"}}},
-      {"key bytes verbatim", "<KEY>\r\nMenu\r\n</KEY><STR>x</STR>", 1,
+      {"key bytes verbatim",
+       "<KEY>\r\nMenu\r\n</KEY><STR>x</STR>",
+       1,
        {{"\r\nMenu\r\n", "x"}}},
-      {"multi-line text", "<KEY>k</KEY><STR>line 1\r\nline 2</STR>", 1,
+      {"multi-line text",
+       "<KEY>k</KEY><STR>line 1\r\nline 2</STR>",
+       1,
        {{"k", "line 1\r\nline 2"}}},
       {"empty text adds nothing",
-       "<KEY>k</KEY><STR>kept</STR><KEY>K</KEY><STR></STR>", 1,
+       "<KEY>k</KEY><STR>kept</STR><KEY>K</KEY><STR></STR>",
+       1,
        {{"k", "kept"}}},
       {"case folded key replaces in place",
        "<KEY>Title</KEY><STR>1</STR><KEY>x</KEY><STR>2</STR>"
@@ -65,17 +70,26 @@ TEST(ScanBuffer, WellFormedSources) {
        3,
        {{"title", "3"}, {"x", "2"}}},
       {"search for <STR> runs past a later key",
-       "<KEY>a</KEY><KEY>b</KEY><STR>x</STR>", 1, {{"a", "x"}}},
-      {"text holds key tags", "<KEY>k</KEY><STR><KEY>a</KEY></STR>", 1,
+       "<KEY>a</KEY><KEY>b</KEY><STR>x</STR>",
+       1,
+       {{"a", "x"}}},
+      {"text holds key tags",
+       "<KEY>k</KEY><STR><KEY>a</KEY></STR>",
+       1,
        {{"k", "<KEY>a</KEY>"}}},
-      {"key holds text tags", "<KEY>a<STR>b</STR></KEY><STR>t</STR>", 1,
+      {"key holds text tags",
+       "<KEY>a<STR>b</STR></KEY><STR>t</STR>",
+       1,
        {{"a<STR>b</STR>", "t"}}},
       {"zero byte between pairs ends the file",
-       "<KEY>a</KEY><STR>1</STR>\0<KEY>b</KEY><STR>2</STR>"s, 1,
+       "<KEY>a</KEY><STR>1</STR>\0<KEY>b</KEY><STR>2</STR>"s,
+       1,
        {{"a", "1"}}},
       {"zero byte before any key", "\0<KEY>a</KEY><STR>1</STR>"s, 0, {}},
       {"lower-case tags are text", "<key>a</key><str>1</str>", 0, {}},
-      {"text of bytes above 0x7F", "<KEY>k</KEY><STR>\x95\x93\xC4</STR>", 1,
+      {"text of bytes above 0x7F",
+       "<KEY>k</KEY><STR>\x95\x93\xC4</STR>",
+       1,
        {{"k", "\x95\x93\xC4"}}},
   };
   for (const GoodCase& c : cases) {
@@ -104,8 +118,7 @@ TEST(ScanBuffer, FirstMalformedPairStopsTheScan) {
        "Unterminated key found!\n"},
       {"x<KEY>a<KEY>b</KEY>", K::kBleedingKey, "a", 7,
        "Bleeding key 'a' found!\n"},
-      {"<KEY><KEY>x</KEY>", K::kBleedingKey, "", 5,
-       "Bleeding key '' found!\n"},
+      {"<KEY><KEY>x</KEY>", K::kBleedingKey, "", 5, "Bleeding key '' found!\n"},
       {"ab<KEY></KEY><STR>x</STR>", K::kEmptyKey, "", 2, "Empty key found!\n"},
       {"<KEY>a</KEY>", K::kKeyWithoutEntry, "a", 0, "Key 'a' has no entry!\n"},
       {"<KEY>a</KEY>\0<STR>x</STR>"s, K::kKeyWithoutEntry, "a", 0,
@@ -163,21 +176,7 @@ TEST(ScanBuffer, ManyTagsInARow) {
   EXPECT_EQ(scan_buffer(closers, other).count, 0u);
 }
 
-class TempDir : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/stblc-scan-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-  }
-  std::string dir_;
-};
-
-using ReadSource = TempDir;
+using ReadSource = TempDirTest;
 
 TEST_F(ReadSource, ReadsFilesAndPipesWhole) {
   const std::string path = dir_ + "/in.txt";

@@ -67,7 +67,8 @@ uint8_t* StringTable::allocate_text(size_t size) {
     return blocks_.back().get();
   }
   if (size > block_left_) {
-    blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kTextBlockSize));
+    blocks_.push_back(
+        std::make_unique_for_overwrite<uint8_t[]>(kTextBlockSize));
     block_free_ = blocks_.back().get();
     block_left_ = kTextBlockSize;
   }

@@ -52,17 +52,17 @@ TEST(HashKey, ReferenceValuesAndFolding) {
 TEST(StringTable, WritesTheWorkedExample) {
   StringTable table;
   EXPECT_EQ(table.add("abc", "Hi"), AddStatus::kAdded);
-  EXPECT_EQ(written(table),
-            bytes({0x53, 0x54, 0x42, 0x4C, 0x02, 0, 0, 0x01, 0, 0, 0, 0, 0, 0,
-                   0, 0, 0, 0xCB, 0xAD, 0xAF, 0x6B, 0x18, 0xCA, 0xDC, 0xD8,
-                   0x02, 0, 0, 0, 0x48, 0, 0x69, 0}));
+  EXPECT_EQ(
+      written(table),
+      bytes({0x53, 0x54, 0x42, 0x4C, 0x02, 0, 0,    0x01, 0,    0,    0,
+             0,    0,    0,    0,    0,    0, 0xCB, 0xAD, 0xAF, 0x6B, 0x18,
+             0xCA, 0xDC, 0xD8, 0x02, 0,    0, 0,    0x48, 0,    0x69, 0}));
 }
 
 TEST(StringTable, EmptyTableIsTheHeaderAlone) {
   StringTable table;
-  EXPECT_EQ(written(table),
-            bytes({0x53, 0x54, 0x42, 0x4C, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                   0, 0}));
+  EXPECT_EQ(written(table), bytes({0x53, 0x54, 0x42, 0x4C, 0x02, 0, 0, 0, 0, 0,
+                                   0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(StringTable, ConvertsEachByteToOneUnit) {
@@ -157,8 +157,8 @@ TEST(StringTable, RefusesWhatTheFormatCannotHold) {
   // A text one byte over the length field's limit, in address space that is
   // reserved but never touched.
   const size_t size = size_t{stbl::kMaxLength} + 1;
-  void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS |
-                 MAP_NORESERVE, -1, 0);
+  void* p = mmap(nullptr, size, PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(p, MAP_FAILED);
   StringTable table;
   EXPECT_EQ(table.add("k", std::string_view(static_cast<char*>(p), size)),
