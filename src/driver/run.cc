@@ -1,6 +1,7 @@
 #include "run.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "command_line.h"
+#include "diagnostic.h"
 #include "output_file.h"
 #include "scan_source.h"
 #include "string_table.h"
@@ -37,10 +39,40 @@ void print_error(const std::string& text) {
 
 std::string quoted(const char* path) { return std::string("'") + path + "'"; }
 
+std::string without_line_break(std::string message) {
+  if (!message.empty() && message.back() == '\n') message.pop_back();
+  return message;
+}
+
+// Warns of a text that replaces another in a way that loses it by mistake.
+void warn_of_lost_text(const ScanWarning& warning, const CommandLine& line,
+                       uint32_t file, bool colour) {
+  const Origin& before = warning.previous;
+  const std::string key = "'" + std::string(warning.key) + "'";
+  const std::string at_before =
+      std::to_string(before.line) + ":" + std::to_string(before.column);
+  std::string message;
+  if (warning.kind == ScanWarning::Kind::kKeyRedefined) {
+    message = "key " + key +
+              " is defined again; this text replaces the one at " + at_before;
+  } else {
+    message = "key " + key + " has the same key hash as the key at " +
+              line.inputs[before.file] + ":" + at_before +
+              "; this text replaces that key's text";
+  }
+  print_error(format_diagnostic(line.inputs[file], warning.where,
+                                Severity::kWarning, message, colour));
+}
+
 ExitStatus compile(const CommandLine& line) {
+  const bool colour = stderr_wants_colour();
   StringTable table;
-  for (const char* input : line.inputs) {
-    const SourceScan scan = scan_source(table, input);
+  for (uint32_t file = 0; file < line.inputs.size(); ++file) {
+    const char* input = line.inputs[file];
+    const SourceScan scan =
+        scan_source(table, input, file, [&](const ScanWarning& warning) {
+          warn_of_lost_text(warning, line, file, colour);
+        });
     switch (scan.read_status) {
       case ReadStatus::kRead:
         break;
@@ -55,12 +87,12 @@ ExitStatus compile(const CommandLine& line) {
         return ExitStatus::kFailure;
     }
     if (const auto& error = scan.result.error) {
-      const std::string message = scan_error_message(*error, input);
-      if (is_syntax_error(error->kind)) {
-        print(stdout, message);
-      } else {
-        print_error(message);
-      }
+      const std::string message = scan_error_message(*error);
+      // The plain message on standard output is what scripts have always
+      // read; the located one is for people and editors.
+      if (is_syntax_error(error->kind)) print(stdout, message);
+      print_error(format_diagnostic(input, error->where, Severity::kError,
+                                    without_line_break(message), colour));
       return ExitStatus::kFailure;
     }
     std::printf("%" PRIu64 " entries added from '%s'\n", scan.result.count,

@@ -1,5 +1,6 @@
 #include "scan_source.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace stblc {
@@ -37,6 +38,17 @@ class TagFinder {
   size_t found_ = 0;
 };
 
+uint32_t saturated(uint64_t n) {
+  return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
+}
+
+Origin origin(LineTracker& lines, uint32_t file, size_t key_tag) {
+  uint64_t line;
+  uint64_t column;
+  lines.position(key_tag, &line, &column);
+  return Origin{file, saturated(line), saturated(column)};
+}
+
 std::string quoted(std::string_view s) {
   std::string out = "'";
   out.append(s);
@@ -51,7 +63,7 @@ bool is_syntax_error(ScanErrorKind kind) {
          kind != ScanErrorKind::kTooManyEntries;
 }
 
-std::string scan_error_message(const ScanError& error, std::string_view path) {
+std::string scan_error_message(const ScanError& error) {
   const std::string key = quoted(error.key);
   switch (error.kind) {
     case ScanErrorKind::kUnterminatedKey:
@@ -67,16 +79,16 @@ std::string scan_error_message(const ScanError& error, std::string_view path) {
     case ScanErrorKind::kBleedingString:
       return "Bleeding string in key " + key + "!\n";
     case ScanErrorKind::kTextTooLong:
-      return "Text of key " + key + " in " + quoted(path) +
-             " is longer than 4294967295 bytes!\n";
+      return "Text of key " + key + " is longer than 4294967295 bytes!\n";
     case ScanErrorKind::kTooManyEntries:
-      return "Too many entries: " + quoted(path) +
-             " would take the table past 4294967295!\n";
+      return "Too many entries: no room for key " + key +
+             " (at most 4294967295)!\n";
   }
   return "Unknown scan error!\n";
 }
 
-ScanResult scan_buffer(std::string_view source, StringTable& table) {
+ScanResult scan_buffer(std::string_view source, StringTable& table,
+                       uint32_t file, const WarningHandler& warn) {
   // Nothing after the first zero byte is ever looked at.
   if (const void* zero = std::memchr(source.data(), 0, source.size())) {
     source = source.substr(0, static_cast<const char*>(zero) - source.data());
@@ -85,11 +97,12 @@ ScanResult scan_buffer(std::string_view source, StringTable& table) {
   TagFinder key_close(source, kKeyClose);
   TagFinder str_open(source, kStrOpen);
   TagFinder str_close(source, kStrClose);
+  LineTracker lines(source);
 
   ScanResult result;
-  auto fail = [&result](ScanErrorKind kind, std::string_view key,
-                        size_t offset) {
-    result.error = ScanError{kind, std::string(key), offset};
+  auto fail = [&](ScanErrorKind kind, std::string_view key, size_t offset) {
+    result.error =
+        ScanError{kind, std::string(key), offset, lines.snippet(offset)};
     return result;
   };
 
@@ -133,29 +146,38 @@ ScanResult scan_buffer(std::string_view source, StringTable& table) {
     // An empty text adds nothing and leaves an earlier text of the key.
     if (text_end > text_start) {
       const auto text = source.substr(text_start, text_end - text_start);
-      switch (table.add(key, text)) {
+      const AddResult added =
+          table.add(key, text, origin(lines, file, key_tag));
+      switch (added.status) {
         case AddStatus::kAdded:
+          break;
         case AddStatus::kReplaced:
-          ++result.count;
+          if (warn && (!added.same_key || added.previous.file == file)) {
+            warn(ScanWarning{added.same_key ? ScanWarning::Kind::kKeyRedefined
+                                            : ScanWarning::Kind::kHashCollision,
+                             key, lines.snippet(key_tag), added.previous});
+          }
           break;
         case AddStatus::kTextTooLong:
           return fail(ScanErrorKind::kTextTooLong, key, key_tag);
         case AddStatus::kTooManyEntries:
           return fail(ScanErrorKind::kTooManyEntries, key, key_tag);
       }
+      ++result.count;
     }
     cursor = text_end + kStrClose.size();
   }
   return result;
 }
 
-SourceScan scan_source(StringTable& table, const char* path) {
+SourceScan scan_source(StringTable& table, const char* path, uint32_t file,
+                       const WarningHandler& warn) {
   SourceScan scan;
   ReadResult read = read_source(path);
   scan.read_status = read.status;
   scan.read_error = read.error_number;
   if (read.status == ReadStatus::kRead) {
-    scan.result = scan_buffer(read.file.bytes(), table);
+    scan.result = scan_buffer(read.file.bytes(), table, file, warn);
   }
   return scan;
 }

@@ -6,17 +6,20 @@
 //
 // Nothing here prints or exits: the first malformed pair, a text or entry
 // the table cannot hold, and a file that cannot be read all come back as
-// values for the caller to report.
+// values for the caller to report. Texts that replace others in a way that
+// suggests a mistake are handed to a warning callback as they happen.
 
 #ifndef STBLC_SCAN_SCAN_SOURCE_H_
 #define STBLC_SCAN_SCAN_SOURCE_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "line_tracker.h"
 #include "source_file.h"
 #include "string_table.h"
 
@@ -44,22 +47,36 @@ struct ScanError {
   // or the second <KEY> or <STR> of a bleeding key or text, or the <STR>
   // that opens an unterminated text.
   size_t offset;
+  SourceSnippet where;  // line and column of offset, and its line
 };
 
 // True for the six malformed-source errors, false for the table's limits.
 bool is_syntax_error(ScanErrorKind kind);
 
-// The error's message, ending with a line break. path names the source.
-std::string scan_error_message(const ScanError& error, std::string_view path);
+// The error's message, ending with a line break.
+std::string scan_error_message(const ScanError& error);
+
+struct ScanWarning {
+  enum class Kind {
+    kKeyRedefined,   // the same key again, in the same file
+    kHashCollision,  // a different key with an equal key hash, any file
+  };
+  Kind kind;
+  std::string_view key;  // the later key
+  SourceSnippet where;   // the later pair's <KEY>
+  Origin previous;       // the <KEY> of the text it replaces
+};
+using WarningHandler = std::function<void(const ScanWarning&)>;
 
 struct ScanResult {
   uint64_t count = 0;  // pairs added, including those that replaced a text
   std::optional<ScanError> error;
 };
 
-// Scans source bytes into the table. Pairs before a malformed one stay
-// added.
-ScanResult scan_buffer(std::string_view source, StringTable& table);
+// Scans source bytes into the table, recording `file` as the origin of the
+// texts it adds. Pairs before a malformed one stay added.
+ScanResult scan_buffer(std::string_view source, StringTable& table,
+                       uint32_t file = 0, const WarningHandler& warn = {});
 
 struct SourceScan {
   ReadStatus read_status = ReadStatus::kRead;
@@ -68,7 +85,8 @@ struct SourceScan {
 };
 
 // Reads the file at path whole, then scans it into the table.
-SourceScan scan_source(StringTable& table, const char* path);
+SourceScan scan_source(StringTable& table, const char* path, uint32_t file = 0,
+                       const WarningHandler& warn = {});
 
 }  // namespace stblc
 

@@ -140,13 +140,87 @@ TEST(ScanBuffer, FirstMalformedPairStopsTheScan) {
     EXPECT_TRUE(is_syntax_error(r.error->kind));
     EXPECT_EQ(r.error->key, c.key) << c.message;
     EXPECT_EQ(r.error->offset, c.offset) << c.message;
-    EXPECT_EQ(scan_error_message(*r.error, "in.txt"), c.message);
+    EXPECT_EQ(scan_error_message(*r.error), c.message);
   }
   // Pairs before the faulty one were added.
   StringTable table;
   EXPECT_EQ(scan_buffer("<KEY>ok</KEY><STR>1</STR><KEY>b</KEY>", table).count,
             1u);
   EXPECT_EQ(table.count(), 1u);
+}
+
+TEST(ScanBuffer, ErrorsKnowTheirLineAndColumn) {
+  StringTable table;
+  const ScanResult r = scan_buffer(
+      "<KEY>a</KEY><STR>1</STR>\r\n\n  <KEY>k</KEY>\t<STR>unterminated\r\n",
+      table);
+  ASSERT_TRUE(r.error);
+  EXPECT_EQ(r.error->where.line, 3u);
+  EXPECT_EQ(r.error->where.column, 16u);  // the <STR>, bytes counted
+  EXPECT_EQ(r.error->where.text, "  <KEY>k</KEY>\t<STR>unterminated");
+  EXPECT_EQ(r.error->where.caret, 15u);
+  EXPECT_FALSE(r.error->where.cut_before || r.error->where.cut_after);
+}
+
+TEST(LineTracker, ShowsAWindowOfALongLine) {
+  const std::string line =
+      std::string(1000, 'a') + "<" + std::string(1000, 'b');
+  // Not a temporary: the tracker keeps a view of its source.
+  const std::string source = "x\n" + line + "\nnext";
+  LineTracker tracker(source);
+  const SourceSnippet s = tracker.snippet(2 + 1000);
+  EXPECT_EQ(s.line, 2u);
+  EXPECT_EQ(s.column, 1001u);
+  EXPECT_TRUE(s.cut_before);
+  EXPECT_TRUE(s.cut_after);
+  EXPECT_EQ(s.text[s.caret], '<');
+  EXPECT_LE(s.text.size(), 200u);
+  const SourceSnippet end = tracker.snippet(source.size());
+  EXPECT_EQ(end.line, 3u);
+  EXPECT_EQ(end.column, 5u);
+  EXPECT_EQ(end.text, "next");
+}
+
+struct Warning {
+  ScanWarning::Kind kind;
+  std::string key;
+  uint64_t line, column;
+  uint32_t previous_file, previous_line, previous_column;
+  bool operator==(const Warning&) const = default;
+};
+
+std::vector<Warning> scan_files(const std::vector<std::string>& files) {
+  std::vector<Warning> warnings;
+  StringTable table;
+  for (uint32_t i = 0; i < files.size(); ++i) {
+    scan_buffer(files[i], table, i, [&](const ScanWarning& w) {
+      warnings.push_back(Warning{w.kind, std::string(w.key), w.where.line,
+                                 w.where.column, w.previous.file,
+                                 w.previous.line, w.previous.column});
+    });
+  }
+  return warnings;
+}
+
+TEST(ScanBuffer, WarnsOfTextsThatWouldBeLost) {
+  using K = ScanWarning::Kind;
+  // The same key again in one file.
+  EXPECT_EQ(scan_files({"<KEY>Title</KEY><STR>1</STR>\n"
+                        "  <KEY>TITLE</KEY><STR>2</STR>"}),
+            std::vector<Warning>({{K::kKeyRedefined, "TITLE", 2, 3, 0, 1, 1}}));
+  // Across files a repeated key is an override; empty texts add nothing.
+  EXPECT_EQ(scan_files({"<KEY>a</KEY><STR>1</STR>",
+                        "<KEY>a</KEY><STR>2</STR><KEY>a</KEY><STR></STR>"}),
+            std::vector<Warning>());
+  // Different keys with equal hashes, in one file or across files.
+  EXPECT_EQ(scan_files({"<KEY>arhf1ny1xxxde</KEY><STR>1</STR>\n"
+                        "<KEY>k5jbiahaumijm</KEY><STR>2</STR>"}),
+            std::vector<Warning>(
+                {{K::kHashCollision, "k5jbiahaumijm", 2, 1, 0, 1, 1}}));
+  EXPECT_EQ(scan_files({"\n<KEY>arhf1ny1xxxde</KEY><STR>1</STR>",
+                        "<KEY>k5jbiahaumijm</KEY><STR>2</STR>"}),
+            std::vector<Warning>(
+                {{K::kHashCollision, "k5jbiahaumijm", 1, 1, 0, 2, 1}}));
 }
 
 TEST(ScanBuffer, ReportsTheTableLimit) {

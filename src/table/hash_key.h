@@ -15,6 +15,15 @@ namespace stblc {
 // Every byte counts: spaces and line breaks inside a key change its hash.
 uint64_t hash_key(std::string_view key);
 
+// hash_key() together with a second 64-bit hash of the folded key,
+// independent of the first, which tells apart different keys whose key
+// hashes are equal. One pass over the key.
+struct KeyHashes {
+  uint64_t key_hash;
+  uint64_t check;
+};
+KeyHashes hash_key_twice(std::string_view key);
+
 }  // namespace stblc
 
 #endif  // STBLC_TABLE_HASH_KEY_H_

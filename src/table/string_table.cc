@@ -78,12 +78,15 @@ uint8_t* StringTable::allocate_text(size_t size) {
   return text;
 }
 
-AddStatus StringTable::add(std::string_view key, std::string_view text) {
-  return put(hash_key(key), text);
+AddResult StringTable::add(std::string_view key, std::string_view text,
+                           Origin origin) {
+  return put(hash_key_twice(key), text, origin);
 }
 
-AddStatus StringTable::put(uint64_t key_hash, std::string_view text) {
-  if (text.size() > stbl::kMaxLength) return AddStatus::kTextTooLong;
+AddResult StringTable::put(const KeyHashes& key, std::string_view text,
+                           Origin origin) {
+  if (text.size() > stbl::kMaxLength) return {AddStatus::kTextTooLong};
+  const uint64_t key_hash = key.key_hash;
   const auto length = static_cast<uint32_t>(text.size());
 
   // Keep the load factor at most one half, so probe runs stay short.
@@ -97,17 +100,18 @@ AddStatus StringTable::put(uint64_t key_hash, std::string_view text) {
     uint8_t* bytes = length <= entry.length ? const_cast<uint8_t*>(entry.text)
                                             : allocate_text(length);
     if (length) std::memcpy(bytes, text.data(), length);
-    entry.text = bytes;
-    entry.length = length;
-    return AddStatus::kReplaced;
+    const AddResult result{AddStatus::kReplaced, entry.origin,
+                           entry.key_check == key.check};
+    entry = StringEntry{key_hash, key.check, bytes, length, origin};
+    return result;
   }
 
-  if (entries_.size() >= max_entries_) return AddStatus::kTooManyEntries;
+  if (entries_.size() >= max_entries_) return {AddStatus::kTooManyEntries};
   uint8_t* bytes = allocate_text(length);
   if (length) std::memcpy(bytes, text.data(), length);
-  entries_.push_back(StringEntry{key_hash, length, bytes});
+  entries_.push_back(StringEntry{key_hash, key.check, bytes, length, origin});
   slot = Slot{tag_of(key_hash), static_cast<uint32_t>(entries_.size())};
-  return AddStatus::kAdded;
+  return {AddStatus::kAdded};
 }
 
 }  // namespace stblc

@@ -5,6 +5,10 @@
 // Failures are values: add() and put() return an AddStatus naming a limit
 // of the format that the text would break, write() returns false once the
 // sink has failed. Memory exhaustion throws std::bad_alloc.
+//
+// Each entry remembers where its text came from and a second hash of its
+// key, so that a replacement can tell a key given again from a different
+// key whose hash happens to be equal.
 
 #ifndef STBLC_TABLE_STRING_TABLE_H_
 #define STBLC_TABLE_STRING_TABLE_H_
@@ -17,23 +21,42 @@
 #include <string_view>
 #include <vector>
 
+#include "hash_key.h"
 #include "stbl_format.h"
 
 namespace stblc {
+
+// Where a text came from: the input's position among the inputs, and the
+// line and column (from 1) of its pair's <KEY>. Line and column saturate.
+struct Origin {
+  uint32_t file = 0;
+  uint32_t line = 0;
+  uint32_t column = 0;
+};
 
 // One compiled text. The table keeps the text's source bytes and converts
 // them to UTF-16 units only while writing, which halves its memory.
 struct StringEntry {
   uint64_t key_hash;
-  uint32_t length;      // source bytes, and so UTF-16 units in the file
+  uint64_t key_check;   // second hash of the key (see hash_key_twice)
   const uint8_t* text;  // `length` source bytes, owned by the table
+  uint32_t length;      // source bytes, and so UTF-16 units in the file
+  Origin origin;
 };
 
-enum class AddStatus {
+enum class AddStatus : uint8_t {
   kAdded,           // a new key hash, appended after the others
   kReplaced,        // the key hash was there: its text replaced in place
   kTextTooLong,     // the text has more bytes than a length field holds
   kTooManyEntries,  // a new entry would not fit the entry count field
+};
+
+struct AddResult {
+  AddStatus status;
+  // For kReplaced: where the replaced text came from, and whether it was
+  // stored under the same key (false: a different key, equal key hash).
+  Origin previous = {};
+  bool same_key = true;
 };
 
 // Receives the bytes of an STBL file, in order. write() returns false when
@@ -70,8 +93,9 @@ class StringTable {
 
   // Stores the text under hash_key(key), or replaces the text already
   // stored under that hash, keeping the entry's position. Copies the text.
-  AddStatus add(std::string_view key, std::string_view text);
-  AddStatus put(uint64_t key_hash, std::string_view text);
+  AddResult add(std::string_view key, std::string_view text,
+                Origin origin = {});
+  AddResult put(const KeyHashes& key, std::string_view text, Origin origin);
 
   uint32_t count() const { return static_cast<uint32_t>(entries_.size()); }
   std::span<const StringEntry> entries() const { return entries_; }

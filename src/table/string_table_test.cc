@@ -47,11 +47,18 @@ TEST(HashKey, ReferenceValuesAndFolding) {
   EXPECT_NE(hash_key("Menu"), hash_key("\r\nMenu\r\n"));
   EXPECT_NE(hash_key("@"), hash_key("`"));  // neighbours of A-Z stay apart
   EXPECT_NE(hash_key("["), hash_key("{"));
+
+  for (const Case& c : cases) {
+    EXPECT_EQ(hash_key_twice(c.key).key_hash, c.hash) << c.key;
+  }
+  EXPECT_EQ(hash_key_twice("Title").check, hash_key_twice("tITLE").check);
+  EXPECT_NE(hash_key_twice("arhf1ny1xxxde").check,
+            hash_key_twice("k5jbiahaumijm").check);
 }
 
 TEST(StringTable, WritesTheWorkedExample) {
   StringTable table;
-  EXPECT_EQ(table.add("abc", "Hi"), AddStatus::kAdded);
+  EXPECT_EQ(table.add("abc", "Hi").status, AddStatus::kAdded);
   EXPECT_EQ(
       written(table),
       bytes({0x53, 0x54, 0x42, 0x4C, 0x02, 0, 0,    0x01, 0,    0,    0,
@@ -81,10 +88,12 @@ TEST(StringTable, ConvertsEachByteToOneUnit) {
 
 TEST(StringTable, LaterTextReplacesInPlace) {
   StringTable table;
-  EXPECT_EQ(table.add("A", "first"), AddStatus::kAdded);
-  EXPECT_EQ(table.add("B", "b"), AddStatus::kAdded);
-  EXPECT_EQ(table.add("a", "longer than the first"), AddStatus::kReplaced);
-  EXPECT_EQ(table.add("B", "x"), AddStatus::kReplaced);  // reuses its bytes
+  EXPECT_EQ(table.add("A", "first").status, AddStatus::kAdded);
+  EXPECT_EQ(table.add("B", "b").status, AddStatus::kAdded);
+  EXPECT_EQ(table.add("a", "longer than the first").status,
+            AddStatus::kReplaced);
+  EXPECT_EQ(table.add("B", "x").status,
+            AddStatus::kReplaced);  // reuses its bytes
   ASSERT_EQ(table.count(), 2u);
   const auto entries = table.entries();
   EXPECT_EQ(entries[0].key_hash, hash_key("a"));
@@ -95,10 +104,26 @@ TEST(StringTable, LaterTextReplacesInPlace) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(entries[1].text),
                         entries[1].length),
             "x");
-  // Colliding keys are one key to the table.
-  table.add("arhf1ny1xxxde", "one");
-  EXPECT_EQ(table.add("k5jbiahaumijm", "two"), AddStatus::kReplaced);
-  EXPECT_EQ(table.count(), 3u);
+}
+
+TEST(StringTable, ReplacementTellsWhereTheOldTextCameFrom) {
+  StringTable table;
+  table.add("Title", "1", Origin{0, 3, 7});
+  const AddResult again = table.add("TITLE", "2", Origin{1, 9, 1});
+  EXPECT_EQ(again.status, AddStatus::kReplaced);
+  EXPECT_TRUE(again.same_key);
+  EXPECT_EQ(again.previous.file, 0u);
+  EXPECT_EQ(again.previous.line, 3u);
+  EXPECT_EQ(again.previous.column, 7u);
+  EXPECT_EQ(table.entries()[0].origin.line, 9u);
+
+  // Different keys with equal key hashes are one key to the table, but the
+  // replacement says they differ.
+  table.add("arhf1ny1xxxde", "one", Origin{0, 1, 1});
+  const AddResult collision = table.add("k5jbiahaumijm", "two");
+  EXPECT_EQ(collision.status, AddStatus::kReplaced);
+  EXPECT_FALSE(collision.same_key);
+  EXPECT_EQ(table.count(), 2u);
 }
 
 // Many keys through index growth, replacements, and texts across the writer's
@@ -148,10 +173,11 @@ TEST(StringTable, ManyEntriesMatchAnIndependentEncoding) {
 
 TEST(StringTable, RefusesWhatTheFormatCannotHold) {
   StringTable small(2);
-  EXPECT_EQ(small.add("a", "1"), AddStatus::kAdded);
-  EXPECT_EQ(small.add("b", "2"), AddStatus::kAdded);
-  EXPECT_EQ(small.add("c", "3"), AddStatus::kTooManyEntries);
-  EXPECT_EQ(small.add("A", "4"), AddStatus::kReplaced);  // still replaceable
+  EXPECT_EQ(small.add("a", "1").status, AddStatus::kAdded);
+  EXPECT_EQ(small.add("b", "2").status, AddStatus::kAdded);
+  EXPECT_EQ(small.add("c", "3").status, AddStatus::kTooManyEntries);
+  EXPECT_EQ(small.add("A", "4").status,
+            AddStatus::kReplaced);  // still replaceable
   EXPECT_EQ(small.count(), 2u);
 
   // A text one byte over the length field's limit, in address space that is
@@ -161,8 +187,9 @@ TEST(StringTable, RefusesWhatTheFormatCannotHold) {
                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(p, MAP_FAILED);
   StringTable table;
-  EXPECT_EQ(table.add("k", std::string_view(static_cast<char*>(p), size)),
-            AddStatus::kTextTooLong);
+  EXPECT_EQ(
+      table.add("k", std::string_view(static_cast<char*>(p), size)).status,
+      AddStatus::kTextTooLong);
   EXPECT_EQ(table.count(), 0u);
   munmap(p, size);
 }

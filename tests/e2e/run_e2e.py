@@ -46,12 +46,13 @@ def stbl(pairs) -> bytes:
     entries = {}
     for key, text in pairs:
         entries[hash_key(key)] = text  # dicts keep first-insertion order
-    out = b"STBL\x02\0\0" + len(entries).to_bytes(4, "little") + b"\0" * 6
+    out = bytearray(b"STBL\x02\0\0" + len(entries).to_bytes(4, "little"))
+    out += b"\0" * 6
     for h, text in entries.items():
         out += h.to_bytes(8, "little") + len(text).to_bytes(4, "little")
         for b in text:
             out += (0x2022 if b == 0x95 else b).to_bytes(2, "little")
-    return out
+    return bytes(out)
 
 
 EMPTY_TABLE = bytes.fromhex("5354424C02") + b"\0" * 12
@@ -159,20 +160,67 @@ keys match whatever the case of their ASCII letters.
 Exit status: 0 when the output was written in full, 1 otherwise.
 """)
 
+# Each error: the source, its message on standard output, and on standard
+# error the message located at the tag it points to, with the line echoed.
 SCAN_ERRORS = [
-    (b"<KEY>abc", b"Unterminated key found!\n"),
-    (b"<KEY>a<KEY>b</KEY><STR>x</STR>", b"Bleeding key 'a' found!\n"),
-    (b"<KEY></KEY><STR>x</STR>", b"Empty key found!\n"),
-    (b"<KEY>a</KEY> no text", b"Key 'a' has no entry!\n"),
-    (b"<KEY>a</KEY><STR>text", b"Unterminated string after key 'a'!\n"),
-    (b"<KEY>a</KEY><STR>x<STR>y</STR>", b"Bleeding string in key 'a'!\n"),
+    (b"# keys\n<KEY>ok</KEY><STR>1</STR>\n  <KEY>abc\n",
+     b"Unterminated key found!\n",
+     b"bad.txt:3:3: error: Unterminated key found!\n"
+     b"    <KEY>abc\n"
+     b"    ^\n"),
+    (b"\n<KEY>a <KEY>b</KEY><STR>x</STR>",
+     b"Bleeding key 'a ' found!\n",
+     b"bad.txt:2:8: error: Bleeding key 'a ' found!\n"
+     b"  <KEY>a <KEY>b</KEY><STR>x</STR>\n"
+     b"         ^\n"),
+    (b"<KEY>x</KEY><STR>1</STR>\r\n\t<KEY></KEY><STR>x</STR>\r\n",
+     b"Empty key found!\n",
+     b"bad.txt:2:2: error: Empty key found!\n"
+     b"  \t<KEY></KEY><STR>x</STR>\n"
+     b"  \t^\n"),
+    (b"<KEY>a</KEY>\n\n no text",
+     b"Key 'a' has no entry!\n",
+     b"bad.txt:1:1: error: Key 'a' has no entry!\n"
+     b"  <KEY>a</KEY>\n"
+     b"  ^\n"),
+    (b"<KEY>caf\xc3\xa9</KEY>\n  <STR>text",
+     b"Unterminated string after key 'caf\xc3\xa9'!\n",
+     b"bad.txt:2:3: error: Unterminated string after key 'caf\xc3\xa9'!\n"
+     b"    <STR>text\n"
+     b"    ^\n"),
+    (b"<KEY>a</KEY><STR>x\x1b<STR>y</STR>",
+     b"Bleeding string in key 'a'!\n",
+     b"bad.txt:1:20: error: Bleeding string in key 'a'!\n"
+     b"  <KEY>a</KEY><STR>x\\x1B<STR>y</STR>\n"
+     b"                        ^\n"),
 ]
-for source, message in SCAN_ERRORS:
+for source, message, located in SCAN_ERRORS:
     case("scan error: " + message.decode().strip(),
          ["hi.txt", "bad.txt", "hi.txt", "-o", "out.stbl"],
          files={"hi.txt": fixture("hi.txt"), "bad.txt": source},
          before=b"old output", output=KEEP, status=1,
-         stdout=b"1 entries added from 'hi.txt'\n" + message)
+         stdout=b"1 entries added from 'hi.txt'\n" + message, stderr=located)
+
+case("warning: a key defined twice in one file",
+     ["duplicate.txt", "-o", "out.stbl"],
+     files={"duplicate.txt": fixture("duplicate.txt")},
+     stdout=b"3 entries added from 'duplicate.txt'\n",
+     stderr=b"duplicate.txt:3:1: warning: key 'Menu.Title' is defined again; "
+            b"this text replaces the one at 1:1\n"
+            b"  <KEY>Menu.Title</KEY> <STR>Title</STR>\n"
+            b"  ^\n",
+     output=stbl([(b"menu.title", b"Title"), (b"menu.quit", b"Quit")]))
+
+case("warning: two keys with equal key hashes",
+     ["a.txt", "b.txt", "-o", "out.stbl"],
+     files={"a.txt": fixture("collision_a.txt"),
+            "b.txt": fixture("collision_b.txt")},
+     stdout=b"1 entries added from 'a.txt'\n1 entries added from 'b.txt'\n",
+     stderr=b"b.txt:2:3: warning: key 'k5jbiahaumijm' has the same key hash "
+            b"as the key at a.txt:1:1; this text replaces that key's text\n"
+            b"    <KEY>k5jbiahaumijm</KEY><STR>second</STR>\n"
+            b"    ^\n",
+     output=stbl([(b"arhf1ny1xxxde", b"second")]))
 
 case("output in a missing directory", ["hi.txt", "-o", "no/such/out.stbl"],
      files={"hi.txt": fixture("hi.txt")}, status=1,
@@ -208,20 +256,23 @@ case("input from a pipe on standard input", ["/dev/stdin", "-o", "out.stbl"],
      stdout=b"1 entries added from '/dev/stdin'\n", output=WORKED_EXAMPLE)
 
 
+FIFO_PAIRS = [(b"key.%d" % i, b"text %d" % i) for i in range(30000)]
+
+
 def make_fifo(d):
     path = os.path.join(d, "fifo.txt")
     os.mkfifo(path)
 
-    def feed():
+    def feed():  # many times the pipe's buffer
         with open(path, "wb") as f:
-            for _ in range(3000):  # many times the pipe's buffer
-                f.write(b"<KEY>abc</KEY><STR>Hi</STR>\n" * 10)
+            for key, text in FIFO_PAIRS:
+                f.write(b"<KEY>%s</KEY><STR>%s</STR>\n" % (key, text))
 
     threading.Thread(target=feed, daemon=True).start()
 
 
 case("input from a FIFO", ["fifo.txt", "-o", "out.stbl"], setup=make_fifo,
-     stdout=b"30000 entries added from 'fifo.txt'\n", output=WORKED_EXAMPLE)
+     stdout=b"30000 entries added from 'fifo.txt'\n", output=stbl(FIFO_PAIRS))
 
 case("output may be an input", ["src.txt", "-o", "src.txt"],
      files={"src.txt": fixture("hi.txt")}, output_path="src.txt",
@@ -271,6 +322,11 @@ def temp_files(d):
     return found
 
 
+def shorten(data, limit=400):
+    text = repr(data)
+    return text if len(text) <= limit else text[:limit] + "... (cut)"
+
+
 def run_case(stblc, c, sanitized):
     if c["limit_memory"] and sanitized:
         return "skipped (address space limits do not work with sanitizers)"
@@ -299,8 +355,9 @@ def run_case(stblc, c, sanitized):
                             % (p.returncode, c["status"]))
         for stream in ("stdout", "stderr"):
             if getattr(p, stream) != c[stream]:
-                problems.append("%s was %r, expected %r"
-                                % (stream, getattr(p, stream), c[stream]))
+                problems.append("%s was %s, expected %r"
+                                % (stream, shorten(getattr(p, stream)),
+                                   c[stream]))
         expected = c["before"] if c["output"] is KEEP else c["output"]
         actual = None
         if os.path.isfile(out_path):
@@ -362,6 +419,44 @@ def run_signal_case(stblc, signum):
         shutil.rmtree(d)
 
 
+# Colour only on a terminal, and never with NO_COLOR set.
+def run_colour_case(stblc):
+    import pty
+    d = tempfile.mkdtemp(prefix="stblc-e2e-")
+    try:
+        with open(os.path.join(d, "dup.txt"), "wb") as f:
+            f.write(fixture("duplicate.txt"))
+        problems = []
+        for no_color, want in ((None, True), ("1", False), ("", False)):
+            env = dict(os.environ)
+            env.pop("NO_COLOR", None)
+            if no_color is not None:
+                env["NO_COLOR"] = no_color
+            leader, follower = pty.openpty()
+            p = subprocess.run([stblc, "dup.txt", "-o", "out.stbl"], cwd=d,
+                               env=env, stdout=subprocess.DEVNULL,
+                               stderr=follower, timeout=60)
+            os.close(follower)
+            seen = b""
+            try:
+                while True:
+                    chunk = os.read(leader, 4096)
+                    if not chunk:
+                        break
+                    seen += chunk
+            except OSError:  # the terminal's other side is closed
+                pass
+            os.close(leader)
+            coloured = b"\033[1;35mwarning\033[0m" in seen
+            if p.returncode != 0 or coloured != want or b"warning" not in seen:
+                problems.append("NO_COLOR=%r: exit %d, coloured %s: %s"
+                                % (no_color, p.returncode, coloured,
+                                   shorten(seen)))
+        return "; ".join(problems) or None
+    finally:
+        shutil.rmtree(d)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("stblc")
@@ -376,6 +471,8 @@ def main():
 
     runs = [(c["name"], lambda c=c: run_case(stblc, c, args.sanitized))
             for c in CASES]
+    runs.append(("warnings are coloured on a terminal only",
+                 lambda: run_colour_case(stblc)))
     if shutil.which("strace"):
         for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP,
                        signal.SIGPIPE):
