@@ -70,8 +70,11 @@ std::string format_diagnostic(std::string_view path, const SourceSnippet& where,
                               bool colour) {
   const bool error = severity == Severity::kError;
   std::string out(path);
-  out += ":" + std::to_string(where.line) + ":" + std::to_string(where.column) +
-         ": ";
+  for (uint64_t n : {where.line, where.column}) {
+    out += ':';
+    out += std::to_string(n);
+  }
+  out += ": ";
   if (colour) out += error ? kRed : kMagenta;
   out += error ? "error" : "warning";
   if (colour) out += kReset;

@@ -37,7 +37,11 @@ void print_error(const std::string& text) {
   print(stderr, text);
 }
 
-std::string quoted(const char* path) { return std::string("'") + path + "'"; }
+std::string quoted(std::string_view text) {
+  std::string out = "'";
+  out.append(text).push_back('\'');
+  return out;
+}
 
 std::string without_line_break(std::string message) {
   if (!message.empty() && message.back() == '\n') message.pop_back();
@@ -48,7 +52,7 @@ std::string without_line_break(std::string message) {
 void warn_of_lost_text(const ScanWarning& warning, const CommandLine& line,
                        uint32_t file, bool colour) {
   const Origin& before = warning.previous;
-  const std::string key = "'" + std::string(warning.key) + "'";
+  const std::string key = quoted(warning.key);
   const std::string at_before =
       std::to_string(before.line) + ":" + std::to_string(before.column);
   std::string message;

@@ -23,36 +23,14 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from stbl_model import stbl  # noqa: E402
+
 FIXTURES = os.path.join(HERE, "fixtures")
 EXAMPLES = os.path.join(HERE, "..", "..", "examples")
 
 USAGE = b"usage: stblc a.txt [b.txt] -o out.stbl\n"
 KEEP = object()  # the output must still hold what it held before the run
-
-
-# --- Independent model of the output format -------------------------------
-
-def hash_key(key: bytes) -> int:
-    h = 0xCBF29CE484222325
-    for b in key:
-        if 0x41 <= b <= 0x5A:
-            b += 0x20
-        h = ((h * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF) ^ b
-    return h
-
-
-def stbl(pairs) -> bytes:
-    """The file for (key, text) pairs added in order, later keys replacing."""
-    entries = {}
-    for key, text in pairs:
-        entries[hash_key(key)] = text  # dicts keep first-insertion order
-    out = bytearray(b"STBL\x02\0\0" + len(entries).to_bytes(4, "little"))
-    out += b"\0" * 6
-    for h, text in entries.items():
-        out += h.to_bytes(8, "little") + len(text).to_bytes(4, "little")
-        for b in text:
-            out += (0x2022 if b == 0x95 else b).to_bytes(2, "little")
-    return bytes(out)
 
 
 EMPTY_TABLE = bytes.fromhex("5354424C02") + b"\0" * 12
