@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const double wall = now() - start;
-  const int code = WIFEXITED(status) ? WEXITSTATUS(status)
-                                     : 128 + WTERMSIG(status);
+  const int code =
+      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   std::printf("%.6f %.6f %ld %d\n", wall,
               seconds(usage.ru_utime) + seconds(usage.ru_stime),
               usage.ru_maxrss * 1024L, code);

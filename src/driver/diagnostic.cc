@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -45,12 +46,22 @@ size_t printable_utf8_length(std::string_view s, size_t i) {
 void echo(std::string_view line, size_t caret, std::string* shown,
           std::string* marker) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  const auto plain = [](char c) { return c >= 0x20 && c < 0x7F; };
   for (size_t i = 0; i < line.size();) {
+    // A run of printable ASCII, the common case, goes over in one piece.
+    size_t run = i;
+    while (run < line.size() && plain(line[run])) ++run;
+    if (run > i) {
+      shown->append(line.substr(i, run - i));
+      if (i < caret) marker->append(std::min(run, caret) - i, ' ');
+      i = run;
+      continue;
+    }
     const auto c = static_cast<uint8_t>(line[i]);
     size_t n = 1;
     size_t width = 1;
-    if (c == '\t' || (c >= 0x20 && c < 0x7F)) {
-      shown->push_back(line[i]);
+    if (c == '\t') {
+      shown->push_back('\t');
     } else if ((n = printable_utf8_length(line, i)) != 0) {
       shown->append(line.substr(i, n));
     } else {

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "command_line.h"
 #include "diagnostic.h"
@@ -64,8 +65,10 @@ void warn_of_lost_text(const ScanWarning& warning, const CommandLine& line,
               line.inputs[before.file] + ":" + at_before +
               "; this text replaces that key's text";
   }
-  print_error(format_diagnostic(line.inputs[file], warning.where,
-                                Severity::kWarning, message, colour));
+  // Warnings come while standard output holds nothing back, and a flood of
+  // them is written in large blocks (see run()).
+  print(stderr, format_diagnostic(line.inputs[file], warning.where,
+                                  Severity::kWarning, message, colour));
 }
 
 ExitStatus compile(const CommandLine& line) {
@@ -73,10 +76,12 @@ ExitStatus compile(const CommandLine& line) {
   StringTable table;
   for (uint32_t file = 0; file < line.inputs.size(); ++file) {
     const char* input = line.inputs[file];
-    const SourceScan scan =
-        scan_source(table, input, file, [&](const ScanWarning& warning) {
-          warn_of_lost_text(warning, line, file, colour);
-        });
+    ScanContext context;
+    context.file = file;
+    context.warn = [&](const ScanWarning& warning) {
+      warn_of_lost_text(warning, line, file, colour);
+    };
+    const SourceScan scan = scan_source(table, input, std::move(context));
     switch (scan.read_status) {
       case ReadStatus::kRead:
         break;
@@ -99,8 +104,11 @@ ExitStatus compile(const CommandLine& line) {
                                     without_line_break(message), colour));
       return ExitStatus::kFailure;
     }
+    std::fflush(stderr);  // this file's warnings before its count line
     std::printf("%" PRIu64 " entries added from '%s'\n", scan.result.count,
                 input);
+    // Nothing printed is held back should a later input end the run.
+    std::fflush(stdout);
   }
 
   OutputFile output;
@@ -119,6 +127,10 @@ ExitStatus compile(const CommandLine& line) {
 }  // namespace
 
 ExitStatus run(int argc, const char* const* argv) {
+  // Standard error is buffered, and flushed after each input and at exit,
+  // so that thousands of warnings cost a few writes, not one each.
+  static char stderr_buffer[1 << 16];
+  std::setvbuf(stderr, stderr_buffer, _IOFBF, sizeof stderr_buffer);
   const CommandLine line = parse_command_line(argc, argv);
   switch (line.action) {
     case CommandLine::Action::kUsageError:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace stblc {
 namespace {
@@ -11,6 +12,8 @@ constexpr std::string_view kKeyClose = "</KEY>";
 constexpr std::string_view kStrOpen = "<STR>";
 constexpr std::string_view kStrClose = "</STR>";
 constexpr size_t kNone = std::string_view::npos;
+// How far the scan moves on between two releases of what lies behind it.
+constexpr size_t kReleaseStep = size_t{8} << 20;
 
 // Forward search for one tag that remembers its last answer. The look-ahead
 // checks for bleeding keys and texts search up to the next tag of their
@@ -88,7 +91,7 @@ std::string scan_error_message(const ScanError& error) {
 }
 
 ScanResult scan_buffer(std::string_view source, StringTable& table,
-                       uint32_t file, const WarningHandler& warn) {
+                       const ScanContext& context) {
   // Nothing after the first zero byte is ever looked at.
   if (const void* zero = std::memchr(source.data(), 0, source.size())) {
     source = source.substr(0, static_cast<const char*>(zero) - source.data());
@@ -98,11 +101,57 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
   TagFinder str_open(source, kStrOpen);
   TagFinder str_close(source, kStrClose);
   LineTracker lines(source);
-
+  const uint32_t file = context.file;
   ScanResult result;
   auto fail = [&](ScanErrorKind kind, std::string_view key, size_t offset) {
     result.error =
         ScanError{kind, std::string(key), offset, lines.snippet(offset)};
+  };
+
+  // A well-formed pair is added only once the next one has been found: its
+  // index slot, prefetched when it was found, has then had time to arrive
+  // from memory.
+  struct Pair {
+    std::string_view key;
+    std::string_view text;
+    KeyHashes hashes;
+    size_t key_tag;
+  };
+  std::optional<Pair> pending;
+  size_t released = 0;
+  auto add_pending = [&]() {
+    if (!pending) return true;
+    const Pair pair = *std::exchange(pending, std::nullopt);
+    const AddResult added =
+        table.put(pair.hashes, pair.text, origin(lines, file, pair.key_tag));
+    switch (added.status) {
+      case AddStatus::kAdded:
+        break;
+      case AddStatus::kReplaced:
+        if (context.warn && (!added.same_key || added.previous.file == file)) {
+          context.warn(ScanWarning{
+              added.same_key ? ScanWarning::Kind::kKeyRedefined
+                             : ScanWarning::Kind::kHashCollision,
+              pair.key, lines.snippet(pair.key_tag), added.previous});
+        }
+        break;
+      case AddStatus::kTextTooLong:
+        fail(ScanErrorKind::kTextTooLong, pair.key, pair.key_tag);
+        return false;
+      case AddStatus::kTooManyEntries:
+        fail(ScanErrorKind::kTooManyEntries, pair.key, pair.key_tag);
+        return false;
+    }
+    ++result.count;
+    if (context.release && pair.key_tag - released >= kReleaseStep) {
+      context.release(pair.key_tag);
+      released = pair.key_tag;
+    }
+    return true;
+  };
+  // Adds the pending pair, then records the error, unless adding failed.
+  auto stop = [&](ScanErrorKind kind, std::string_view key, size_t offset) {
+    if (add_pending()) fail(kind, key, offset);
     return result;
   };
 
@@ -114,16 +163,16 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
 
     const size_t key_end = key_close.find(key_start);
     if (key_end == kNone) {
-      return fail(ScanErrorKind::kUnterminatedKey, {}, key_tag);
+      return stop(ScanErrorKind::kUnterminatedKey, {}, key_tag);
     }
     const size_t next_key_tag = key_open.find(key_start);
     if (next_key_tag < key_end) {
-      return fail(ScanErrorKind::kBleedingKey,
+      return stop(ScanErrorKind::kBleedingKey,
                   source.substr(key_start, next_key_tag - key_start),
                   next_key_tag);
     }
     if (key_end == key_start) {
-      return fail(ScanErrorKind::kEmptyKey, {}, key_tag);
+      return stop(ScanErrorKind::kEmptyKey, {}, key_tag);
     }
     const std::string_view key = source.substr(key_start, key_end - key_start);
 
@@ -131,53 +180,42 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
     // later <KEY> tags.
     const size_t str_tag = str_open.find(key_end + kKeyClose.size());
     if (str_tag == kNone) {
-      return fail(ScanErrorKind::kKeyWithoutEntry, key, key_tag);
+      return stop(ScanErrorKind::kKeyWithoutEntry, key, key_tag);
     }
     const size_t text_start = str_tag + kStrOpen.size();
     const size_t text_end = str_close.find(text_start);
     if (text_end == kNone) {
-      return fail(ScanErrorKind::kUnterminatedString, key, str_tag);
+      return stop(ScanErrorKind::kUnterminatedString, key, str_tag);
     }
     const size_t next_str_tag = str_open.find(text_start);
     if (next_str_tag < text_end) {
-      return fail(ScanErrorKind::kBleedingString, key, next_str_tag);
+      return stop(ScanErrorKind::kBleedingString, key, next_str_tag);
     }
 
     // An empty text adds nothing and leaves an earlier text of the key.
     if (text_end > text_start) {
-      const auto text = source.substr(text_start, text_end - text_start);
-      const AddResult added =
-          table.add(key, text, origin(lines, file, key_tag));
-      switch (added.status) {
-        case AddStatus::kAdded:
-          break;
-        case AddStatus::kReplaced:
-          if (warn && (!added.same_key || added.previous.file == file)) {
-            warn(ScanWarning{added.same_key ? ScanWarning::Kind::kKeyRedefined
-                                            : ScanWarning::Kind::kHashCollision,
-                             key, lines.snippet(key_tag), added.previous});
-          }
-          break;
-        case AddStatus::kTextTooLong:
-          return fail(ScanErrorKind::kTextTooLong, key, key_tag);
-        case AddStatus::kTooManyEntries:
-          return fail(ScanErrorKind::kTooManyEntries, key, key_tag);
-      }
-      ++result.count;
+      const KeyHashes hashes = hash_key_twice(key);
+      table.prefetch(hashes.key_hash);
+      if (!add_pending()) return result;
+      pending = Pair{key, source.substr(text_start, text_end - text_start),
+                     hashes, key_tag};
     }
     cursor = text_end + kStrClose.size();
   }
+  add_pending();
   return result;
 }
 
-SourceScan scan_source(StringTable& table, const char* path, uint32_t file,
-                       const WarningHandler& warn) {
+SourceScan scan_source(StringTable& table, const char* path,
+                       ScanContext context) {
   SourceScan scan;
   ReadResult read = read_source(path);
   scan.read_status = read.status;
   scan.read_error = read.error_number;
   if (read.status == ReadStatus::kRead) {
-    scan.result = scan_buffer(read.file.bytes(), table, file, warn);
+    SourceFile& file = read.file;
+    context.release = [&file](size_t offset) { file.release_before(offset); };
+    scan.result = scan_buffer(file.bytes(), table, context);
   }
   return scan;
 }

@@ -68,15 +68,24 @@ struct ScanWarning {
 };
 using WarningHandler = std::function<void(const ScanWarning&)>;
 
+// What a scan needs besides the bytes and the table; all of it optional.
+struct ScanContext {
+  uint32_t file = 0;    // recorded as the origin of the texts added
+  WarningHandler warn;  // told of texts that replace others by mistake
+  // Told now and then of an offset before which the scan will not read
+  // again (unless to show a diagnostic), so that memory can be released.
+  std::function<void(size_t)> release;
+};
+
 struct ScanResult {
   uint64_t count = 0;  // pairs added, including those that replaced a text
   std::optional<ScanError> error;
 };
 
-// Scans source bytes into the table, recording `file` as the origin of the
-// texts it adds. Pairs before a malformed one stay added.
+// Scans source bytes into the table. Pairs before a malformed one stay
+// added.
 ScanResult scan_buffer(std::string_view source, StringTable& table,
-                       uint32_t file = 0, const WarningHandler& warn = {});
+                       const ScanContext& context = {});
 
 struct SourceScan {
   ReadStatus read_status = ReadStatus::kRead;
@@ -85,8 +94,8 @@ struct SourceScan {
 };
 
 // Reads the file at path whole, then scans it into the table.
-SourceScan scan_source(StringTable& table, const char* path, uint32_t file = 0,
-                       const WarningHandler& warn = {});
+SourceScan scan_source(StringTable& table, const char* path,
+                       ScanContext context = {});
 
 }  // namespace stblc
 

@@ -193,11 +193,14 @@ std::vector<Warning> scan_files(const std::vector<std::string>& files) {
   std::vector<Warning> warnings;
   StringTable table;
   for (uint32_t i = 0; i < files.size(); ++i) {
-    scan_buffer(files[i], table, i, [&](const ScanWarning& w) {
+    ScanContext context;
+    context.file = i;
+    context.warn = [&](const ScanWarning& w) {
       warnings.push_back(Warning{w.kind, std::string(w.key), w.where.line,
                                  w.where.column, w.previous.file,
                                  w.previous.line, w.previous.column});
-    });
+    };
+    scan_buffer(files[i], table, context);
   }
   return warnings;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "little_endian.h"
+
 namespace stblc {
 namespace {
 
@@ -45,18 +47,23 @@ uint64_t mix(uint64_t h) {
 }  // namespace
 
 KeyHashes hash_key_twice(std::string_view key) {
-  // The check takes the folded key eight bytes at a time through a
-  // multiply-and-shift mix unrelated to FNV: keys that collide under one
-  // hash almost never collide under the other.
+  // Both hashes take the key eight folded bytes at a time. The check mixes
+  // whole words by multiply-and-shift, unlike FNV: keys that collide under
+  // one hash almost never collide under the other.
   constexpr uint64_t kCheckMultiplier = 0x9E3779B97F4A7C15u;
+  uint64_t h = kOffsetBasis;
   uint64_t check = 0x6A09E667F3BCC909u ^ key.size();
-  // The check never leaves the process, so words are read in host order.
   for (size_t i = 0; i < key.size(); i += 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, key.data() + i, std::min<size_t>(8, key.size() - i));
-    check = mix((check ^ fold_word(word)) * kCheckMultiplier);
+    const size_t n = std::min<size_t>(8, key.size() - i);
+    uint8_t bytes[8] = {};
+    std::memcpy(bytes, key.data() + i, n);
+    uint64_t word = fold_word(get_u64le(bytes));
+    check = mix((check ^ word) * kCheckMultiplier);
+    for (size_t k = 0; k < n; ++k, word >>= 8) {
+      h = (h * kPrime) ^ (word & 0xFF);
+    }
   }
-  return {hash_key(key), check};
+  return {h, check};
 }
 
 }  // namespace stblc

@@ -21,7 +21,9 @@
 #include <string_view>
 #include <vector>
 
+#include "hash_index.h"
 #include "hash_key.h"
+#include "large_allocator.h"
 #include "stbl_format.h"
 
 namespace stblc {
@@ -88,6 +90,7 @@ class StringTable {
  public:
   // max_entries lowers the entry limit below the format's, for tests.
   explicit StringTable(uint64_t max_entries = stbl::kMaxEntries);
+  ~StringTable();
   StringTable(const StringTable&) = delete;
   StringTable& operator=(const StringTable&) = delete;
 
@@ -96,6 +99,10 @@ class StringTable {
   AddResult add(std::string_view key, std::string_view text,
                 Origin origin = {});
   AddResult put(const KeyHashes& key, std::string_view text, Origin origin);
+
+  // Starts loading the index slot of key_hash into the cache, so that a
+  // put() of it shortly after does not wait for memory.
+  void prefetch(uint64_t key_hash) const;
 
   uint32_t count() const { return static_cast<uint32_t>(entries_.size()); }
   std::span<const StringEntry> entries() const { return entries_; }
@@ -107,27 +114,23 @@ class StringTable {
   bool write(ByteSink& sink) const;
 
  private:
-  // Open-addressed hash index from key hash to entry position. A slot keeps
-  // the hash's top half beside the position so that most probes never touch
-  // the entries; a zero position_plus_one marks a free slot.
-  struct Slot {
-    uint32_t tag;
-    uint32_t position_plus_one;
-  };
-
-  size_t home_slot(uint64_t key_hash) const;
-  size_t find_slot(uint64_t key_hash) const;
-  void grow_index();
+  // The key hash at a position, as the index asks for it.
+  auto hash_at_fn() const {
+    return [this](uint32_t position) { return entries_[position].key_hash; };
+  }
   uint8_t* allocate_text(size_t size);
 
   uint64_t max_entries_;
-  std::vector<StringEntry> entries_;
-  std::vector<Slot> index_;
-  int index_shift_ = 64;
+  std::vector<StringEntry, LargeAllocator<StringEntry>> entries_;
+  HashIndex index_;  // key hash to position in entries_
 
   // Texts live in large blocks; a replaced text's bytes are reused when the
   // new text fits them, otherwise left unused until the table goes.
-  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
+  struct Block {
+    uint8_t* bytes;
+    size_t size;
+  };
+  std::vector<Block> blocks_;
   uint8_t* block_free_ = nullptr;
   size_t block_left_ = 0;
 };

@@ -1,0 +1,36 @@
+#include "large_allocator.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+
+namespace stblc {
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+}  // namespace
+
+void* allocate_large(size_t bytes) {
+  if (bytes < kHugePage) {
+    if (void* p = std::malloc(bytes ? bytes : 1)) return p;
+    throw std::bad_alloc();
+  }
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+  return p;
+}
+
+void free_large(void* p, size_t bytes) {
+  if (bytes < kHugePage) {
+    std::free(p);
+  } else {
+    munmap(p, bytes);
+  }
+}
+
+}  // namespace stblc
