@@ -143,6 +143,7 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
         return false;
     }
     ++result.count;
+    if (context.on_key) context.on_key(pair.key, pair.hashes.key_hash);
     if (context.release && pair.key_tag - released >= kReleaseStep) {
       context.release(pair.key_tag);
       released = pair.key_tag;

@@ -72,6 +72,8 @@ using WarningHandler = std::function<void(const ScanWarning&)>;
 struct ScanContext {
   uint32_t file = 0;    // recorded as the origin of the texts added
   WarningHandler warn;  // told of texts that replace others by mistake
+  // Told of every pair added, with its key: for tools that label hashes.
+  std::function<void(std::string_view key, uint64_t key_hash)> on_key;
   // Told now and then of an offset before which the scan will not read
   // again (unless to show a diagnostic), so that memory can be released.
   std::function<void(size_t)> release;

@@ -7,7 +7,8 @@ output file's bytes exactly. Expected files are computed by an independent
 model of the STBL format below, not by stblc itself. After every run the
 directory must hold no temporary file.
 
-usage: run_e2e.py STBLC --version-string X.Y.Z [--sanitized] [-k NAME]
+usage: run_e2e.py STBLC --stbldump STBLDUMP --version-string X.Y.Z
+                  [--sanitized] [-k NAME]
 """
 
 import argparse
@@ -56,11 +57,12 @@ CASES = []
 
 def case(name, args, status=0, stdout=b"", stderr=b"", output=None,
          files=None, before=None, stdin=None, setup=None, check=None,
-         output_path="out.stbl", limit_memory=None):
+         output_path="out.stbl", limit_memory=None, program="stblc"):
     CASES.append(dict(name=name, args=args, status=status, stdout=stdout,
                       stderr=stderr, output=output, files=files or {},
                       before=before, stdin=stdin, setup=setup, check=check,
-                      output_path=output_path, limit_memory=limit_memory))
+                      output_path=output_path, limit_memory=limit_memory,
+                      program=program))
 
 
 MENU_PAIRS = [
@@ -291,6 +293,47 @@ case("running out of memory", ["hi.txt", "huge.txt", "-o", "out.stbl"],
      stderr=b"Out of memory! 'out.stbl' was not written.\n")
 
 
+# stbldump on the table of the worked example and the bundled examples.
+DUMP_FILES = {"hi.stbl": WORKED_EXAMPLE, "menu.txt": example("menu.txt"),
+              "dialog.txt": example("dialog.txt"),
+              "ex.stbl": stbl(MENU_PAIRS + DIALOG_PAIRS)}
+case("stbldump lists the entries", ["hi.stbl"], program="stbldump",
+     files=DUMP_FILES,
+     stdout=b"STBL version 2, 1 entries, 33 bytes\n"
+            b"D8DCCA186BAFADCB 2 \"Hi\"\n")
+case("stbldump labels hashes with keys from sources",
+     ["ex.stbl", "--keys", "menu.txt"], program="stbldump", files=DUMP_FILES,
+     stdout=b"STBL version 2, 8 entries, 373 bytes\n"
+            b"D82ACC819169AB84 9 \"menu.title\" \"Main Menu\"\n"
+            b"4191EE52B3213689 8 \"menu.new_game\" \"New Game\"\n"
+            b"2B9BF29DD75A0411 8 \"menu.continue\" \"Continue\"\n"
+            b"58E68C227AE4D3DC 7 \"menu.options\" \"Options\"\n"
+            b"B6188AFCFBDD4D3D 45 \"menu.quit.confirm\" "
+            b"\"Quit the game?\\nUnsaved progress will be lost.\"\n"
+            b"F7BECD6449F4A10B 10 \"menu.quit\" \"Leave Game\"\n"
+            b"F52D2EDBB507BF70 24 ? \"Welcome back, traveller.\"\n"
+            b"632781E490EDD419 19 ? \"Safe roads, friend.\"\n")
+case("stbldump as JSON", ["--json", "hi.stbl"], program="stbldump",
+     files=DUMP_FILES,
+     stdout=b'{\n  "version": 2,\n  "entry_count": 1,\n  "file_size": 33,\n'
+            b'  "entries": [\n    {"key_hash": "D8DCCA186BAFADCB", '
+            b'"length": 2, "text": "Hi"}\n  ]\n}\n')
+case("stbldump looks keys up", ["ex.stbl", "MENU.QUIT", "nope"],
+     program="stbldump", files=DUMP_FILES, status=1,
+     stdout=b"Leave Game\n",
+     stderr=b"stbldump: no key 'nope' in 'ex.stbl'\n")
+case("stbldump --check on a sound file", ["--check", "ex.stbl"],
+     program="stbldump", files=DUMP_FILES)
+case("stbldump --check on a cut file", ["--check", "cut.stbl"],
+     program="stbldump", files={"cut.stbl": WORKED_EXAMPLE[:31]}, status=1,
+     stderr=b"stbldump: cut.stbl: offset 25: record 0: length 2 (4 bytes) "
+            b"runs past the end of the file\n")
+case("stbldump on a missing file", ["none.stbl"], program="stbldump",
+     status=1,
+     stderr=b"stbldump: none.stbl: offset 0: cannot open: "
+            b"No such file or directory\n")
+
+
 # --- Running ----------------------------------------------------------------
 
 def temp_files(d):
@@ -305,7 +348,7 @@ def shorten(data, limit=400):
     return text if len(text) <= limit else text[:limit] + "... (cut)"
 
 
-def run_case(stblc, c, sanitized):
+def run_case(stblc, stbldump, c, sanitized):
     if c["limit_memory"] and sanitized:
         return "skipped (address space limits do not work with sanitizers)"
     d = tempfile.mkdtemp(prefix="stblc-e2e-")
@@ -324,7 +367,9 @@ def run_case(stblc, c, sanitized):
             if c["limit_memory"]:
                 resource.setrlimit(resource.RLIMIT_AS, (c["limit_memory"],) * 2)
 
-        p = subprocess.run(["stblc"] + c["args"], executable=stblc, cwd=d,
+        program = stblc if c["program"] == "stblc" else stbldump
+        p = subprocess.run([c["program"]] + c["args"], executable=program,
+                           cwd=d,
                            input=c["stdin"], capture_output=True, timeout=60,
                            preexec_fn=limits)
         problems = []
@@ -438,6 +483,7 @@ def run_colour_case(stblc):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("stblc")
+    parser.add_argument("--stbldump", required=True)
     parser.add_argument("--version-string", required=True)
     parser.add_argument("--sanitized", action="store_true")
     parser.add_argument("-k", default="", help="run cases whose name has this")
@@ -447,7 +493,9 @@ def main():
     case("--version", ["--version"],
          stdout=b"stblc %s\n" % args.version_string.encode())
 
-    runs = [(c["name"], lambda c=c: run_case(stblc, c, args.sanitized))
+    stbldump = os.path.abspath(args.stbldump)
+    runs = [(c["name"],
+             lambda c=c: run_case(stblc, stbldump, c, args.sanitized))
             for c in CASES]
     runs.append(("warnings are coloured on a terminal only",
                  lambda: run_colour_case(stblc)))
