@@ -76,7 +76,12 @@ bool resolve_symlinks(const char* path, std::string* resolved) {
   std::string p = path;
   for (int hops = 0; hops <= kMaxSymlinks; ++hops) {
     struct stat st;
-    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+    if (lstat(p.c_str(), &st) != 0) {
+      if (errno != ENOENT) return false;
+      *resolved = std::move(p);
+      return true;
+    }
+    if (!S_ISLNK(st.st_mode)) {
       *resolved = std::move(p);
       return true;
     }
@@ -113,6 +118,9 @@ OutputFile::~OutputFile() { discard(); }
 bool OutputFile::open(const char* path) {
   struct stat st;
   const bool exists = stat(path, &st) == 0;
+  // Only a path that is not there may be created; any other failure to
+  // look at it (EIO, EACCES, ...) would lose what is there, such as its mode.
+  if (!exists && errno != ENOENT) return fail(errno);
   if (exists && !S_ISREG(st.st_mode)) {
     fd_ = ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
     return fd_ >= 0 || fail(errno);

@@ -149,8 +149,9 @@ ExitStatus run(int argc, const char* const* argv) {
     return compile(line);
   } catch (const std::bad_alloc&) {
     // The output file, if it was begun, has been removed on the way here.
-    print_error("Out of memory! " + quoted(line.output) +
-                " was not written.\n");
+    // Nothing here may allocate.
+    std::fflush(stdout);
+    std::fprintf(stderr, "Out of memory! '%s' was not written.\n", line.output);
     return ExitStatus::kFailure;
   }
 }

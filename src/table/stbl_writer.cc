@@ -2,7 +2,7 @@
 // buffer so that no copy of the whole file is ever held in memory.
 
 #include <algorithm>
-#include <vector>
+#include <memory>
 
 #include "little_endian.h"
 #include "stbl_format.h"
@@ -16,27 +16,34 @@ constexpr size_t kBufferSize = size_t{1} << 18;
 // Gathers bytes and hands them to the sink a full buffer at a time.
 class BufferedWriter {
  public:
-  explicit BufferedWriter(ByteSink& sink) : sink_(sink), buffer_(kBufferSize) {}
+  // A small file gets a buffer of its own size: nothing to clear or map.
+  BufferedWriter(ByteSink& sink, uint64_t file_size)
+      : sink_(sink),
+        capacity_(static_cast<size_t>(std::min<uint64_t>(
+            kBufferSize, std::max<uint64_t>(file_size, stbl::kHeaderSize)))),
+        buffer_(std::make_unique_for_overwrite<uint8_t[]>(capacity_)) {}
 
   // Room for at least `size` bytes, flushing first if needed; size must not
-  // exceed kBufferSize. Null once the sink has failed.
+  // exceed the capacity, which is at least a header's or record head's. Null
+  // once the sink has failed.
   uint8_t* reserve(size_t size) {
-    if (kBufferSize - used_ < size && !flush()) return nullptr;
-    return buffer_.data() + used_;
+    if (capacity_ - used_ < size && !flush()) return nullptr;
+    return buffer_.get() + used_;
   }
   void commit(size_t size) { used_ += size; }
-  size_t room() const { return kBufferSize - used_; }
+  size_t room() const { return capacity_ - used_; }
 
   bool flush() {
     if (failed_) return false;
-    if (used_ && !sink_.write(buffer_.data(), used_)) failed_ = true;
+    if (used_ && !sink_.write(buffer_.get(), used_)) failed_ = true;
     used_ = 0;
     return !failed_;
   }
 
  private:
   ByteSink& sink_;
-  std::vector<uint8_t> buffer_;
+  size_t capacity_;
+  std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
   bool failed_ = false;
 };
@@ -52,8 +59,16 @@ void widen_to_units(const uint8_t* text, size_t n, uint8_t* out) {
   }
 }
 
+uint64_t StringTable::file_size() const {
+  uint64_t size = stbl::kHeaderSize;
+  for (const StringEntry& entry : entries_) {
+    size += stbl::kRecordHeaderSize + uint64_t{entry.length} * stbl::kUnitSize;
+  }
+  return size;
+}
+
 bool StringTable::write(ByteSink& sink) const {
-  BufferedWriter out(sink);
+  BufferedWriter out(sink, file_size());
 
   uint8_t* header = out.reserve(stbl::kHeaderSize);
   if (!header) return false;

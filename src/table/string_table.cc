@@ -1,6 +1,6 @@
 #include "string_table.h"
 
-#include <bit>
+#include <algorithm>
 #include <cstring>
 
 #include "hash_key.h"
@@ -8,7 +8,8 @@
 namespace stblc {
 namespace {
 
-// Large enough to be one huge page.
+// Blocks grow from small, for small tables, to one huge page.
+constexpr size_t kFirstTextBlock = size_t{64} << 10;
 constexpr size_t kTextBlockSize = size_t{2} << 20;
 // Texts larger than this get a block of their own, so that a block's tail
 // is never wasted on a big one.
@@ -40,8 +41,10 @@ uint8_t* StringTable::allocate_text(size_t size) {
   };
   if (size > kOwnBlockThreshold) return new_block(size);
   if (size > block_left_) {
-    block_free_ = new_block(kTextBlockSize);
-    block_left_ = kTextBlockSize;
+    const size_t shift = std::min<size_t>(blocks_.size(), 5);
+    block_left_ =
+        std::max(size, std::min(kTextBlockSize, kFirstTextBlock << shift));
+    block_free_ = new_block(block_left_);
   }
   uint8_t* text = block_free_;
   block_free_ += size;

@@ -109,6 +109,9 @@ class StringTable {
   // The entry stored under key_hash, or null.
   const StringEntry* find(uint64_t key_hash) const;
 
+  // The size of the STBL file that write() writes.
+  uint64_t file_size() const;
+
   // Writes the whole table as an STBL file, streaming it through a buffer.
   // Returns false as soon as the sink fails.
   bool write(ByteSink& sink) const;
