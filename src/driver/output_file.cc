@@ -26,7 +26,7 @@ std::atomic<const char*> g_temp_path{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
 void remove_temp_and_reraise(int signal_number) {
-  if (const char* path = g_temp_path.load()) unlink(path);
+  remove_unfinished_output();
   // Dies of the signal once the handler returns and unblocks it.
   std::signal(signal_number, SIG_DFL);
   raise(signal_number);
@@ -112,6 +112,10 @@ mode_t new_file_mode() {
 }
 
 }  // namespace
+
+void remove_unfinished_output() {
+  if (const char* path = g_temp_path.load()) unlink(path);
+}
 
 OutputFile::~OutputFile() { discard(); }
 

@@ -22,6 +22,10 @@
 
 namespace stblc {
 
+// Removes the temporary file of an output being written, if there is one;
+// for a process about to end abruptly. Async-signal-safe.
+void remove_unfinished_output();
+
 class OutputFile : public ByteSink {
  public:
   OutputFile() = default;

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -26,6 +27,10 @@ constexpr char kHelp[] =
     "keys match whatever the case of their ASCII letters.\n"
     "\n"
     "Exit status: 0 when the output was written in full, 1 otherwise.\n";
+
+// Past this many warnings for one input, the rest are only counted: a
+// table that redefines keys by the thousand is one problem, not thousands.
+constexpr uint64_t kMaxWarningsShown = 100;
 
 void print(FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
@@ -78,10 +83,18 @@ ExitStatus compile(const CommandLine& line) {
     const char* input = line.inputs[file];
     ScanContext context;
     context.file = file;
+    uint64_t warnings = 0;
     context.warn = [&](const ScanWarning& warning) {
-      warn_of_lost_text(warning, line, file, colour);
+      if (++warnings <= kMaxWarningsShown) {
+        warn_of_lost_text(warning, line, file, colour);
+      }
     };
     const SourceScan scan = scan_source(table, input, std::move(context));
+    if (warnings > kMaxWarningsShown) {
+      print(stderr, "stblc: warning: " + quoted(input) + ": " +
+                        std::to_string(warnings - kMaxWarningsShown) +
+                        " more texts replace earlier ones as above\n");
+    }
     switch (scan.read_status) {
       case ReadStatus::kRead:
         break;
@@ -124,6 +137,25 @@ ExitStatus compile(const CommandLine& line) {
   return ExitStatus::kSuccess;
 }
 
+// The output path, for the out-of-memory message.
+const char* g_output = nullptr;
+
+// Called by operator new, and by the table's own large allocations, when
+// memory runs out, wherever that happens: ends the run at once, without
+// needing memory to do it (throwing would: the exception itself is
+// allocated).
+[[noreturn]] void out_of_memory() {
+  remove_unfinished_output();
+  std::fflush(stdout);
+  if (g_output) {
+    std::fprintf(stderr, "Out of memory! '%s' was not written.\n", g_output);
+  } else {
+    std::fputs("Out of memory!\n", stderr);
+  }
+  std::fflush(stderr);
+  std::_Exit(static_cast<int>(ExitStatus::kFailure));
+}
+
 }  // namespace
 
 ExitStatus run(int argc, const char* const* argv) {
@@ -131,6 +163,9 @@ ExitStatus run(int argc, const char* const* argv) {
   // so that thousands of warnings cost a few writes, not one each.
   static char stderr_buffer[1 << 16];
   std::setvbuf(stderr, stderr_buffer, _IOFBF, sizeof stderr_buffer);
+  if (argc >= 2) g_output = argv[argc - 1];
+  std::set_new_handler(out_of_memory);
+
   const CommandLine line = parse_command_line(argc, argv);
   switch (line.action) {
     case CommandLine::Action::kUsageError:

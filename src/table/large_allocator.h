@@ -2,7 +2,8 @@
 // mapped directly and marked for transparent huge pages where the system
 // offers them: one page fault and one TLB entry then cover 2 MiB instead of
 // 4 KiB, which matters for an index probed at random. Smaller ones go to
-// the ordinary allocator. Failure throws std::bad_alloc.
+// the ordinary allocator. Failure is handled as operator new handles it:
+// the new-handler is called if there is one, else std::bad_alloc thrown.
 
 #ifndef STBLC_TABLE_LARGE_ALLOCATOR_H_
 #define STBLC_TABLE_LARGE_ALLOCATOR_H_

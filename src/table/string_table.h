@@ -4,7 +4,8 @@
 //
 // Failures are values: add() and put() return an AddStatus naming a limit
 // of the format that the text would break, write() returns false once the
-// sink has failed. Memory exhaustion throws std::bad_alloc.
+// sink has failed. Memory exhaustion is left to operator new and its
+// new-handler (std::bad_alloc where none is set).
 //
 // Each entry remembers where its text came from and a second hash of its
 // key, so that a replacement can tell a key given again from a different

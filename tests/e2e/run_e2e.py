@@ -293,6 +293,19 @@ case("running out of memory", ["hi.txt", "huge.txt", "-o", "out.stbl"],
      stderr=b"Out of memory! 'out.stbl' was not written.\n")
 
 
+REPEATS = b"".join(b"<KEY>k</KEY><STR>t</STR>\n" for _ in range(103))
+case("warnings past a hundred per input are counted, not shown",
+     ["rep.txt", "-o", "out.stbl"], files={"rep.txt": REPEATS},
+     stdout=b"103 entries added from 'rep.txt'\n",
+     stderr=b"".join(b"rep.txt:%d:1: warning: key 'k' is defined again; "
+                     b"this text replaces the one at %d:1\n"
+                     b"  <KEY>k</KEY><STR>t</STR>\n  ^\n" % (n, n - 1)
+                     for n in range(2, 102)) +
+            b"stblc: warning: 'rep.txt': 2 more texts replace earlier ones "
+            b"as above\n",
+     output=stbl([(b"k", b"t")]))
+
+
 # stbldump on the table of the worked example and the bundled examples.
 DUMP_FILES = {"hi.stbl": WORKED_EXAMPLE, "menu.txt": example("menu.txt"),
               "dialog.txt": example("dialog.txt"),
