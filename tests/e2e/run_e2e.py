@@ -361,9 +361,13 @@ def shorten(data, limit=400):
     return text if len(text) <= limit else text[:limit] + "... (cut)"
 
 
-def run_case(stblc, stbldump, c, sanitized):
-    if c["limit_memory"] and sanitized:
-        return "skipped (address space limits do not work with sanitizers)"
+VALGRIND = ["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+            "--errors-for-leak-kinds=definite"]
+
+
+def run_case(stblc, stbldump, c, sanitized, valgrind=False):
+    if c["limit_memory"] and (sanitized or valgrind):
+        return "skipped (address space limits need a plain build)"
     d = tempfile.mkdtemp(prefix="stblc-e2e-")
     try:
         for name, data in c["files"].items():
@@ -381,8 +385,18 @@ def run_case(stblc, stbldump, c, sanitized):
                 resource.setrlimit(resource.RLIMIT_AS, (c["limit_memory"],) * 2)
 
         program = stblc if c["program"] == "stblc" else stbldump
-        p = subprocess.run([c["program"]] + c["args"], executable=program,
-                           cwd=d,
+        argv = [c["program"]] + c["args"]
+        env = None
+        if valgrind:
+            # Found on PATH, the program gets its plain name as argv[0].
+            bin_dir = os.path.join(d, ".bin")
+            os.mkdir(bin_dir)
+            os.symlink(program, os.path.join(bin_dir, c["program"]))
+            env = dict(os.environ,
+                       PATH=bin_dir + os.pathsep + os.environ["PATH"])
+            program = shutil.which("valgrind")
+            argv = VALGRIND + argv
+        p = subprocess.run(argv, executable=program, cwd=d, env=env,
                            input=c["stdin"], capture_output=True, timeout=60,
                            preexec_fn=limits)
         problems = []
@@ -493,12 +507,53 @@ def run_colour_case(stblc):
         shutil.rmtree(d)
 
 
+# Two runs give the same bytes, also under a locale whose case rules differ
+# from ASCII's: in Turkish, I folds to a dotless i.
+def run_determinism_case(stblc):
+    d = tempfile.mkdtemp(prefix="stblc-e2e-")
+    try:
+        source = (b"<KEY>TITLE</KEY><STR>I</STR><KEY>title</KEY><STR>i</STR>"
+                  b"<KEY>INFO.Item</KEY><STR>\xc4\xb0stanbul</STR>")
+        with open(os.path.join(d, "tr.txt"), "wb") as f:
+            f.write(source)
+        want = stbl([(b"TITLE", b"I"), (b"title", b"i"),
+                     (b"INFO.Item", b"\xc4\xb0stanbul")])
+        envs = [("C", dict(os.environ, LC_ALL="C"))]
+        locales = os.path.join(d, "locales")
+        os.makedirs(locales)
+        made = shutil.which("localedef") and subprocess.run(
+            ["localedef", "-i", "tr_TR", "-f", "UTF-8",
+             os.path.join(locales, "tr_TR.UTF-8")],
+            capture_output=True).returncode in (0, 1)
+        if made and os.path.isdir(os.path.join(locales, "tr_TR.UTF-8")):
+            envs.append(("tr_TR.UTF-8", dict(os.environ, LC_ALL="tr_TR.UTF-8",
+                                             LOCPATH=locales)))
+        else:
+            print("SKIP    the Turkish locale: localedef or its sources "
+                  "are missing")
+        for name, env in envs:
+            for run in (1, 2):
+                out = os.path.join(d, "%s-%d.stbl" % (name, run))
+                p = subprocess.run([stblc, "tr.txt", "-o", out], cwd=d,
+                                   env=env, capture_output=True, timeout=60)
+                with open(out, "rb") as f:
+                    if p.returncode != 0 or f.read() != want:
+                        return "run %d under %s differs" % (run, name)
+        return None
+    finally:
+        shutil.rmtree(d)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("stblc")
     parser.add_argument("--stbldump", required=True)
     parser.add_argument("--version-string", required=True)
     parser.add_argument("--sanitized", action="store_true")
+    parser.add_argument("--valgrind", action="store_true",
+                        help="run every case under valgrind's memcheck "
+                             "(the cases that time or signal a run are left "
+                             "out)")
     parser.add_argument("-k", default="", help="run cases whose name has this")
     args = parser.parse_args()
     stblc = os.path.abspath(args.stblc)
@@ -508,11 +563,17 @@ def main():
 
     stbldump = os.path.abspath(args.stbldump)
     runs = [(c["name"],
-             lambda c=c: run_case(stblc, stbldump, c, args.sanitized))
+             lambda c=c: run_case(stblc, stbldump, c, args.sanitized,
+                                  args.valgrind))
             for c in CASES]
-    runs.append(("warnings are coloured on a terminal only",
-                 lambda: run_colour_case(stblc)))
-    if shutil.which("strace"):
+    if not args.valgrind:
+        runs.append(("warnings are coloured on a terminal only",
+                     lambda: run_colour_case(stblc)))
+        runs.append(("the same bytes on every run, in any locale",
+                     lambda: run_determinism_case(stblc)))
+    if args.valgrind:
+        pass
+    elif shutil.which("strace"):
         for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP,
                        signal.SIGPIPE):
             runs.append(("%s while the output is written" % signum.name,
