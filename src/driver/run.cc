@@ -36,6 +36,8 @@ void print(FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
 }
 
+void print_usage(const char* program) { print(stdout, usage_line(program)); }
+
 // Standard output is flushed first so that a log holding both streams
 // shows the messages in the order they happened.
 void print_error(const std::string& text) {
@@ -169,10 +171,11 @@ ExitStatus run(int argc, const char* const* argv) {
   const CommandLine line = parse_command_line(argc, argv);
   switch (line.action) {
     case CommandLine::Action::kUsageError:
-      print(stdout, usage_line(line.program));
+      print_usage(line.program);
       return ExitStatus::kFailure;
     case CommandLine::Action::kHelp:
-      print(stdout, usage_line(line.program) + kHelp);
+      print_usage(line.program);
+      print(stdout, kHelp);
       return ExitStatus::kSuccess;
     case CommandLine::Action::kVersion:
       print(stdout, "stblc " STBLC_VERSION "\n");

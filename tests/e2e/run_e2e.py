@@ -341,6 +341,10 @@ case("stbldump --check on a cut file", ["--check", "cut.stbl"],
      program="stbldump", files={"cut.stbl": WORKED_EXAMPLE[:31]}, status=1,
      stderr=b"stbldump: cut.stbl: offset 25: record 0: length 2 (4 bytes) "
             b"runs past the end of the file\n")
+case("stbldump with a malformed call", ["--jsn", "x.stbl"],
+     program="stbldump", status=1,
+     stderr=b"usage: stbldump [--json | --check] FILE [KEY...] "
+            b"[--keys SOURCE...]\n")
 case("stbldump on a missing file", ["none.stbl"], program="stbldump",
      status=1,
      stderr=b"stbldump: none.stbl: offset 0: cannot open: "
@@ -560,6 +564,8 @@ def main():
 
     case("--version", ["--version"],
          stdout=b"stblc %s\n" % args.version_string.encode())
+    case("stbldump --version", ["--version"], program="stbldump",
+         stdout=b"stbldump %s\n" % args.version_string.encode())
 
     stbldump = os.path.abspath(args.stbldump)
     runs = [(c["name"],
