@@ -372,8 +372,7 @@ VALGRIND = ["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
 def run_case(stblc, stbldump, c, sanitized, valgrind=False):
     if c["limit_memory"] and (sanitized or valgrind):
         return "skipped (address space limits need a plain build)"
-    d = tempfile.mkdtemp(prefix="stblc-e2e-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="stblc-e2e-") as d:
         for name, data in c["files"].items():
             with open(os.path.join(d, name), "wb") as f:
                 f.write(data)
@@ -428,8 +427,6 @@ def run_case(stblc, stbldump, c, sanitized, valgrind=False):
             if problem:
                 problems.append(problem)
         return "; ".join(problems) or None
-    finally:
-        shutil.rmtree(d)
 
 
 # Signals while the output is written: strace slows every write down, the
@@ -437,8 +434,7 @@ def run_case(stblc, stbldump, c, sanitized, valgrind=False):
 # output must be intact, no temporary file left, and the process dead of
 # that very signal.
 def run_signal_case(stblc, signum):
-    d = tempfile.mkdtemp(prefix="stblc-e2e-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="stblc-e2e-") as d:
         with open(os.path.join(d, "hi.txt"), "wb") as f:
             f.write(b"<KEY>abc</KEY><STR>%s</STR>" % (b"x" * (4 << 20)))
         with open(os.path.join(d, "out.stbl"), "wb") as f:
@@ -469,15 +465,12 @@ def run_signal_case(stblc, signum):
         if temp_files(d):
             problems.append("temporary files left: %r" % temp_files(d))
         return "; ".join(problems) or None
-    finally:
-        shutil.rmtree(d)
 
 
 # Colour only on a terminal, and never with NO_COLOR set.
 def run_colour_case(stblc):
     import pty
-    d = tempfile.mkdtemp(prefix="stblc-e2e-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="stblc-e2e-") as d:
         with open(os.path.join(d, "dup.txt"), "wb") as f:
             f.write(fixture("duplicate.txt"))
         problems = []
@@ -507,15 +500,12 @@ def run_colour_case(stblc):
                                 % (no_color, p.returncode, coloured,
                                    shorten(seen)))
         return "; ".join(problems) or None
-    finally:
-        shutil.rmtree(d)
 
 
 # Two runs give the same bytes, also under a locale whose case rules differ
 # from ASCII's: in Turkish, I folds to a dotless i.
 def run_determinism_case(stblc):
-    d = tempfile.mkdtemp(prefix="stblc-e2e-")
-    try:
+    with tempfile.TemporaryDirectory(prefix="stblc-e2e-") as d:
         source = (b"<KEY>TITLE</KEY><STR>I</STR><KEY>title</KEY><STR>i</STR>"
                   b"<KEY>INFO.Item</KEY><STR>\xc4\xb0stanbul</STR>")
         with open(os.path.join(d, "tr.txt"), "wb") as f:
@@ -544,8 +534,6 @@ def run_determinism_case(stblc):
                     if p.returncode != 0 or f.read() != want:
                         return "run %d under %s differs" % (run, name)
         return None
-    finally:
-        shutil.rmtree(d)
 
 
 def main():
