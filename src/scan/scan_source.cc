@@ -4,42 +4,13 @@
 #include <cstring>
 #include <utility>
 
+#include "pair_finder.h"
+
 namespace stblc {
 namespace {
 
-constexpr std::string_view kKeyOpen = "<KEY>";
-constexpr std::string_view kKeyClose = "</KEY>";
-constexpr std::string_view kStrOpen = "<STR>";
-constexpr std::string_view kStrClose = "</STR>";
-constexpr size_t kNone = std::string_view::npos;
 // How far the scan moves on between two releases of what lies behind it.
 constexpr size_t kReleaseStep = size_t{8} << 20;
-
-// Forward search for one tag that remembers its last answer. The look-ahead
-// checks for bleeding keys and texts search up to the next tag of their
-// kind, which is where the following pair's search starts again; the memory
-// makes each byte be searched for each tag about once.
-class TagFinder {
- public:
-  TagFinder(std::string_view text, std::string_view tag)
-      : text_(text), tag_(tag) {}
-
-  // The first occurrence of the tag at or after `from`, or kNone.
-  size_t find(size_t from) {
-    // No occurrence lies in [searched_from_, found_), so any start in
-    // [searched_from_, found_] has the same answer.
-    if (from >= searched_from_ && from <= found_) return found_;
-    searched_from_ = from;
-    found_ = text_.find(tag_, from);
-    return found_;
-  }
-
- private:
-  std::string_view text_;
-  std::string_view tag_;
-  size_t searched_from_ = kNone;
-  size_t found_ = 0;
-};
 
 uint32_t saturated(uint64_t n) {
   return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
@@ -96,10 +67,6 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
   if (const void* zero = std::memchr(source.data(), 0, source.size())) {
     source = source.substr(0, static_cast<const char*>(zero) - source.data());
   }
-  TagFinder key_open(source, kKeyOpen);
-  TagFinder key_close(source, kKeyClose);
-  TagFinder str_open(source, kStrOpen);
-  TagFinder str_close(source, kStrClose);
   LineTracker lines(source);
   const uint32_t file = context.file;
   ScanResult result;
@@ -158,50 +125,27 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
 
   size_t cursor = 0;
   while (cursor < source.size()) {
-    const size_t key_tag = key_open.find(cursor);
-    if (key_tag == kNone) break;
-    const size_t key_start = key_tag + kKeyOpen.size();
-
-    const size_t key_end = key_close.find(key_start);
-    if (key_end == kNone) {
-      return stop(ScanErrorKind::kUnterminatedKey, {}, key_tag);
+    PairTags tags;
+    PairError error;
+    const PairSearch found = find_pair(source, cursor, &tags, &error);
+    if (found == PairSearch::kEnd) break;
+    if (found == PairSearch::kError) {
+      return stop(error.kind, error.key, error.offset);
     }
-    const size_t next_key_tag = key_open.find(key_start);
-    if (next_key_tag < key_end) {
-      return stop(ScanErrorKind::kBleedingKey,
-                  source.substr(key_start, next_key_tag - key_start),
-                  next_key_tag);
-    }
-    if (key_end == key_start) {
-      return stop(ScanErrorKind::kEmptyKey, {}, key_tag);
-    }
-    const std::string_view key = source.substr(key_start, key_end - key_start);
-
-    // The first <STR> anywhere further on opens this key's text, even past
-    // later <KEY> tags.
-    const size_t str_tag = str_open.find(key_end + kKeyClose.size());
-    if (str_tag == kNone) {
-      return stop(ScanErrorKind::kKeyWithoutEntry, key, key_tag);
-    }
-    const size_t text_start = str_tag + kStrOpen.size();
-    const size_t text_end = str_close.find(text_start);
-    if (text_end == kNone) {
-      return stop(ScanErrorKind::kUnterminatedString, key, str_tag);
-    }
-    const size_t next_str_tag = str_open.find(text_start);
-    if (next_str_tag < text_end) {
-      return stop(ScanErrorKind::kBleedingString, key, next_str_tag);
-    }
-
+    const size_t key_start = tags.key_tag + kKeyOpen.size();
+    const size_t text_start = tags.str_tag + kStrOpen.size();
     // An empty text adds nothing and leaves an earlier text of the key.
-    if (text_end > text_start) {
+    if (tags.text_end > text_start) {
+      const std::string_view key =
+          source.substr(key_start, tags.key_end - key_start);
       const KeyHashes hashes = hash_key_twice(key);
       table.prefetch(hashes.key_hash);
       if (!add_pending()) return result;
-      pending = Pair{key, source.substr(text_start, text_end - text_start),
-                     hashes, key_tag};
+      pending = Pair{key,
+                     source.substr(text_start, tags.text_end - text_start),
+                     hashes, tags.key_tag};
     }
-    cursor = text_end + kStrClose.size();
+    cursor = tags.text_end + kStrClose.size();
   }
   add_pending();
   return result;

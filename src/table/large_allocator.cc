@@ -2,7 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace stblc {
@@ -16,6 +18,15 @@ constexpr size_t kHugePage = size_t{2} << 20;
   throw std::bad_alloc();
 }
 
+void prefer_huge_pages(void* p, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  madvise(p, bytes, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
 }  // namespace
 
 void* allocate_large(size_t bytes) {
@@ -26,10 +37,25 @@ void* allocate_large(size_t bytes) {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) out_of_memory();
-#ifdef MADV_HUGEPAGE
-  madvise(p, bytes, MADV_HUGEPAGE);
-#endif
+  prefer_huge_pages(p, bytes);
   return p;
+}
+
+void* reallocate_large(void* p, size_t old_bytes, size_t new_bytes) {
+#ifdef MREMAP_MAYMOVE
+  if (old_bytes >= kHugePage && new_bytes >= kHugePage) {
+    void* moved = mremap(p, old_bytes, new_bytes, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED) out_of_memory();
+    prefer_huge_pages(moved, new_bytes);
+    return moved;
+  }
+#endif
+  void* fresh = allocate_large(new_bytes);
+  if (old_bytes) {
+    std::memcpy(fresh, p, std::min(old_bytes, new_bytes));
+    free_large(p, old_bytes);
+  }
+  return fresh;
 }
 
 void free_large(void* p, size_t bytes) {

@@ -15,6 +15,9 @@ namespace stblc {
 
 void* allocate_large(size_t bytes);
 void free_large(void* p, size_t bytes);
+// Makes an allocation of old_bytes (null when 0) new_bytes long, keeping
+// its first old_bytes. Large ones are moved by remapping, not copied.
+void* reallocate_large(void* p, size_t old_bytes, size_t new_bytes);
 
 template <typename T>
 struct LargeAllocator {

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "growing_array.h"
 #include "hash_index.h"
 #include "hash_key.h"
 #include "large_allocator.h"
@@ -106,7 +107,7 @@ class StringTable {
   void prefetch(uint64_t key_hash) const;
 
   uint32_t count() const { return static_cast<uint32_t>(entries_.size()); }
-  std::span<const StringEntry> entries() const { return entries_; }
+  std::span<const StringEntry> entries() const { return entries_.span(); }
   // The entry stored under key_hash, or null.
   const StringEntry* find(uint64_t key_hash) const;
 
@@ -125,7 +126,7 @@ class StringTable {
   uint8_t* allocate_text(size_t size);
 
   uint64_t max_entries_;
-  std::vector<StringEntry, LargeAllocator<StringEntry>> entries_;
+  GrowingArray<StringEntry> entries_;
   HashIndex index_;  // key hash to position in entries_
 
   // Texts live in large blocks; a replaced text's bytes are reused when the
