@@ -44,8 +44,7 @@ bool find_plain_pair(std::string_view source, size_t cursor, PairTags* tags) {
 // takes this path once.
 PairSearch find_pair_by_tags(std::string_view source, size_t cursor,
                              PairTags* tags, PairError* error) {
-  auto fail = [error](ScanErrorKind kind, std::string_view key,
-                      size_t offset) {
+  auto fail = [error](ScanErrorKind kind, std::string_view key, size_t offset) {
     *error = PairError{kind, key, offset};
     return PairSearch::kError;
   };

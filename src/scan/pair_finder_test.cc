@@ -10,8 +10,8 @@ namespace {
 
 // The pair rule stated plainly: every tag searched for afresh from where
 // the rule says, nothing remembered.
-PairSearch plain_rule(std::string_view s, size_t cursor,
-                             PairTags* tags, PairError* error) {
+PairSearch plain_rule(std::string_view s, size_t cursor, PairTags* tags,
+                      PairError* error) {
   constexpr size_t kNone = std::string_view::npos;
   auto fail = [&](ScanErrorKind kind, std::string_view key, size_t offset) {
     *error = PairError{kind, key, offset};
@@ -54,8 +54,8 @@ PairSearch plain_rule(std::string_view s, size_t cursor,
 TEST(FindPair, AgreesWithThePlainRule) {
   const std::string_view pieces[] = {
       "<KEY>", "</KEY>", "<STR>", "</STR>", "<KEY>a</KEY><STR>b</STR>",
-      "<",     "</",     "<KE",   "</ST",  "K",
-      "a",     "\n",     "<<",    "STR>",  ">"};
+      "<",     "</",     "<KE",   "</ST",   "K",
+      "a",     "\n",     "<<",    "STR>",   ">"};
   std::mt19937 random(12345);
   for (int round = 0; round < 20000; ++round) {
     std::string source;

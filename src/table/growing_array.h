@@ -45,8 +45,8 @@ class GrowingArray {
 
   void grow() {
     const size_t capacity = capacity_ ? capacity_ * 2 : kFirstCapacity;
-    data_ = static_cast<T*>(reallocate_large(data_, capacity_ * sizeof(T),
-                                             capacity * sizeof(T)));
+    data_ = static_cast<T*>(
+        reallocate_large(data_, capacity_ * sizeof(T), capacity * sizeof(T)));
     capacity_ = capacity;
   }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "growing_array.h"
 #include "hash_key.h"
 #include "little_endian.h"
 
@@ -54,6 +55,21 @@ TEST(HashKey, ReferenceValuesAndFolding) {
   EXPECT_EQ(hash_key_twice("Title").check, hash_key_twice("tITLE").check);
   EXPECT_NE(hash_key_twice("arhf1ny1xxxde").check,
             hash_key_twice("k5jbiahaumijm").check);
+}
+
+// Past a few MiB the array is moved by remapping: every value must come
+// along, through several moves.
+TEST(GrowingArray, KeepsItsValuesAsItGrows) {
+  GrowingArray<uint64_t> values;
+  constexpr uint64_t kCount = uint64_t{3} << 20;  // 24 MiB
+  for (uint64_t i = 0; i < kCount; ++i)
+    values.push_back(i * 0x9E3779B97F4A7C15u);
+  ASSERT_EQ(values.size(), kCount);
+  uint64_t wrong = 0;
+  for (uint64_t i = 0; i < kCount; ++i) {
+    wrong += values[i] != i * 0x9E3779B97F4A7C15u;
+  }
+  EXPECT_EQ(wrong, 0u);
 }
 
 TEST(StringTable, WritesTheWorkedExample) {
