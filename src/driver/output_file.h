@@ -51,6 +51,8 @@ class OutputFile : public ByteSink {
   std::string target_;     // the file to replace, symbolic links resolved
   std::string temp_path_;  // empty when writing directly
   int error_number_ = 0;
+  uint64_t written_ = 0;       // bytes written so far
+  uint64_t sent_to_disk_ = 0;  // of which sent on to the disk
 };
 
 }  // namespace stblc
