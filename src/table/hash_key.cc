@@ -44,6 +44,17 @@ uint64_t mix(uint64_t h) {
   return h;
 }
 
+// The last n (1 to 7) bytes of a key of `size` bytes, as a little-endian
+// word with zeros above them. A key of eight bytes or more gives the word
+// ending at its end, shifted: a part-word copy into a zeroed word would
+// stall the load that follows it.
+uint64_t tail_word(const uint8_t* key, size_t size, size_t n) {
+  if (size >= 8) return get_u64le(key + size - 8) >> (8 * (8 - n));
+  uint64_t word = 0;
+  for (size_t k = n; k-- > 0;) word = (word << 8) | key[size - n + k];
+  return word;
+}
+
 }  // namespace
 
 KeyHashes hash_key_twice(std::string_view key) {
@@ -51,18 +62,20 @@ KeyHashes hash_key_twice(std::string_view key) {
   // whole words by multiply-and-shift, unlike FNV: keys that collide under
   // one hash almost never collide under the other.
   constexpr uint64_t kCheckMultiplier = 0x9E3779B97F4A7C15u;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(key.data());
+  const size_t size = key.size();
   uint64_t h = kOffsetBasis;
-  uint64_t check = 0x6A09E667F3BCC909u ^ key.size();
-  for (size_t i = 0; i < key.size(); i += 8) {
-    const size_t n = std::min<size_t>(8, key.size() - i);
-    uint8_t bytes[8] = {};
-    std::memcpy(bytes, key.data() + i, n);
-    uint64_t word = fold_word(get_u64le(bytes));
+  uint64_t check = 0x6A09E667F3BCC909u ^ size;
+  auto take = [&](uint64_t word, size_t n) {
+    word = fold_word(word);
     check = mix((check ^ word) * kCheckMultiplier);
     for (size_t k = 0; k < n; ++k, word >>= 8) {
       h = (h * kPrime) ^ (word & 0xFF);
     }
-  }
+  };
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) take(get_u64le(bytes + i), 8);
+  if (const size_t n = size - i) take(tail_word(bytes, size, n), n);
   return {h, check};
 }
 

@@ -60,11 +60,8 @@ void widen_to_units(const uint8_t* text, size_t n, uint8_t* out) {
 }
 
 uint64_t StringTable::file_size() const {
-  uint64_t size = stbl::kHeaderSize;
-  for (const StringEntry& entry : entries_) {
-    size += stbl::kRecordHeaderSize + uint64_t{entry.length} * stbl::kUnitSize;
-  }
-  return size;
+  return stbl::kHeaderSize + uint64_t{count()} * stbl::kRecordHeaderSize +
+         text_bytes_ * stbl::kUnitSize;
 }
 
 bool StringTable::write(ByteSink& sink) const {

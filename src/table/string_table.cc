@@ -73,6 +73,7 @@ AddResult StringTable::put(const KeyHashes& key, std::string_view text,
     if (length) std::memcpy(bytes, text.data(), length);
     const AddResult result{AddStatus::kReplaced, entry.origin,
                            entry.key_check == key.check};
+    text_bytes_ = text_bytes_ - entry.length + length;
     entry = StringEntry{key_hash, key.check, bytes, length, origin};
     return result;
   }
@@ -81,6 +82,7 @@ AddResult StringTable::put(const KeyHashes& key, std::string_view text,
   uint8_t* bytes = allocate_text(length);
   if (length) std::memcpy(bytes, text.data(), length);
   entries_.push_back(StringEntry{key_hash, key.check, bytes, length, origin});
+  text_bytes_ += length;
   index_.insert(key_hash, static_cast<uint32_t>(entries_.size() - 1),
                 entries_.size(), hash_at_fn());
   return {AddStatus::kAdded};

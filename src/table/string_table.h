@@ -136,6 +136,7 @@ class StringTable {
     size_t size;
   };
   std::vector<Block> blocks_;
+  uint64_t text_bytes_ = 0;  // the lengths of the entries' texts, summed
   uint8_t* block_free_ = nullptr;
   size_t block_left_ = 0;
 };

@@ -55,6 +55,21 @@ TEST(HashKey, ReferenceValuesAndFolding) {
   EXPECT_EQ(hash_key_twice("Title").check, hash_key_twice("tITLE").check);
   EXPECT_NE(hash_key_twice("arhf1ny1xxxde").check,
             hash_key_twice("k5jbiahaumijm").check);
+
+  // Every length through whole words and each tail, with every kind of
+  // byte: both hashes see every byte, and fold only A-Z.
+  std::string key;
+  for (int n = 1; n <= 40; ++n) {
+    key.push_back("aZ\xC4@[`{ 0\x95"[n % 10]);
+    std::string lower = key;
+    for (char& c : lower) c = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    std::string last_changed = key;
+    last_changed.back() ^= 1;
+    const KeyHashes hashes = hash_key_twice(key);
+    EXPECT_EQ(hashes.key_hash, hash_key(key)) << n;
+    EXPECT_EQ(hashes.check, hash_key_twice(lower).check) << n;
+    EXPECT_NE(hashes.check, hash_key_twice(last_changed).check) << n;
+  }
 }
 
 // Past a few MiB the array is moved by remapping: every value must come
@@ -120,6 +135,9 @@ TEST(StringTable, LaterTextReplacesInPlace) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(entries[1].text),
                         entries[1].length),
             "x");
+  StringSink sink;
+  ASSERT_TRUE(table.write(sink));
+  EXPECT_EQ(table.file_size(), sink.bytes.size());
 }
 
 TEST(StringTable, ReplacementTellsWhereTheOldTextCameFrom) {
