@@ -13,8 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   stblc::StringTable table(64);
   stblc::ScanContext context;
   context.warn = [size](const stblc::ScanWarning& warning) {
-    if (warning.where.caret > warning.where.text.size()) __builtin_trap();
-    if (warning.key.empty() || warning.where.line > size + 1) {
+    const stblc::SourceSnippet where = warning.where();
+    if (where.caret > where.text.size()) __builtin_trap();
+    if (warning.key.empty() || where.line > size + 1) {
       __builtin_trap();
     }
   };

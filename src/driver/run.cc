@@ -74,7 +74,7 @@ void warn_of_lost_text(const ScanWarning& warning, const CommandLine& line,
   }
   // Warnings come while standard output holds nothing back, and a flood of
   // them is written in large blocks (see run()).
-  print(stderr, format_diagnostic(line.inputs[file], warning.where,
+  print(stderr, format_diagnostic(line.inputs[file], warning.where(),
                                   Severity::kWarning, message, colour));
 }
 

@@ -99,7 +99,7 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
           context.warn(ScanWarning{
               added.same_key ? ScanWarning::Kind::kKeyRedefined
                              : ScanWarning::Kind::kHashCollision,
-              pair.key, lines.snippet(pair.key_tag), added.previous});
+              pair.key, added.previous, &lines, pair.key_tag});
         }
         break;
       case AddStatus::kTextTooLong:

@@ -63,8 +63,13 @@ struct ScanWarning {
   };
   Kind kind;
   std::string_view key;  // the later key
-  SourceSnippet where;   // the later pair's <KEY>
   Origin previous;       // the <KEY> of the text it replaces
+  // The later pair's <KEY> and the line it stands in. Worked out only when
+  // asked for, since most warnings of a flood are only counted, and only
+  // while the handler runs.
+  SourceSnippet where() const { return lines->snippet(key_tag); }
+  LineTracker* lines;
+  size_t key_tag;
 };
 using WarningHandler = std::function<void(const ScanWarning&)>;
 

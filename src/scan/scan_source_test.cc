@@ -196,8 +196,9 @@ std::vector<Warning> scan_files(const std::vector<std::string>& files) {
     ScanContext context;
     context.file = i;
     context.warn = [&](const ScanWarning& w) {
-      warnings.push_back(Warning{w.kind, std::string(w.key), w.where.line,
-                                 w.where.column, w.previous.file,
+      const SourceSnippet where = w.where();
+      warnings.push_back(Warning{w.kind, std::string(w.key), where.line,
+                                 where.column, w.previous.file,
                                  w.previous.line, w.previous.column});
     };
     scan_buffer(files[i], table, context);
