@@ -4,13 +4,15 @@
 #include <cstring>
 #include <utility>
 
-#include "pair_finder.h"
+#include "pair_stream.h"
 
 namespace stblc {
 namespace {
 
 // How far the scan moves on between two releases of what lies behind it.
 constexpr size_t kReleaseStep = size_t{8} << 20;
+// How many pairs ahead index slots are fetched.
+constexpr size_t kPrefetchAhead = 8;
 
 uint32_t saturated(uint64_t n) {
   return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
@@ -75,20 +77,8 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
         ScanError{kind, std::string(key), offset, lines.snippet(offset)};
   };
 
-  // A well-formed pair is added only once the next one has been found: its
-  // index slot, prefetched when it was found, has then had time to arrive
-  // from memory.
-  struct Pair {
-    std::string_view key;
-    std::string_view text;
-    KeyHashes hashes;
-    size_t key_tag;
-  };
-  std::optional<Pair> pending;
   size_t released = 0;
-  auto add_pending = [&]() {
-    if (!pending) return true;
-    const Pair pair = *std::exchange(pending, std::nullopt);
+  auto add = [&](const FoundPair& pair) {
     const AddResult added =
         table.put(pair.hashes, pair.text, origin(lines, file, pair.key_tag));
     switch (added.status) {
@@ -96,10 +86,10 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
         break;
       case AddStatus::kReplaced:
         if (context.warn && (!added.same_key || added.previous.file == file)) {
-          context.warn(ScanWarning{
-              added.same_key ? ScanWarning::Kind::kKeyRedefined
-                             : ScanWarning::Kind::kHashCollision,
-              pair.key, added.previous, &lines, pair.key_tag});
+          context.warn(
+              ScanWarning{added.same_key ? ScanWarning::Kind::kKeyRedefined
+                                         : ScanWarning::Kind::kHashCollision,
+                          pair.key, added.previous, &lines, pair.key_tag});
         }
         break;
       case AddStatus::kTextTooLong:
@@ -117,38 +107,27 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
     }
     return true;
   };
-  // Adds the pending pair, then records the error, unless adding failed.
-  auto stop = [&](ScanErrorKind kind, std::string_view key, size_t offset) {
-    if (add_pending()) fail(kind, key, offset);
-    return result;
-  };
 
-  size_t cursor = 0;
-  while (cursor < source.size()) {
-    PairTags tags;
-    PairError error;
-    const PairSearch found = find_pair(source, cursor, &tags, &error);
-    if (found == PairSearch::kEnd) break;
-    if (found == PairSearch::kError) {
-      return stop(error.kind, error.key, error.offset);
+  PairStream stream(source);
+  for (;;) {
+    const PairBatch& batch = stream.next();
+    const std::vector<FoundPair>& pairs = batch.pairs;
+    // Each pair's index slot is asked for a few pairs before it is needed,
+    // so that it has arrived from memory by then.
+    for (size_t i = 0; i < std::min(kPrefetchAhead, pairs.size()); ++i) {
+      table.prefetch(pairs[i].hashes.key_hash);
     }
-    const size_t key_start = tags.key_tag + kKeyOpen.size();
-    const size_t text_start = tags.str_tag + kStrOpen.size();
-    // An empty text adds nothing and leaves an earlier text of the key.
-    if (tags.text_end > text_start) {
-      const std::string_view key =
-          source.substr(key_start, tags.key_end - key_start);
-      const KeyHashes hashes = hash_key_twice(key);
-      table.prefetch(hashes.key_hash);
-      if (!add_pending()) return result;
-      pending = Pair{key,
-                     source.substr(text_start, tags.text_end - text_start),
-                     hashes, tags.key_tag};
+    for (size_t i = 0; i < pairs.size(); ++i) {
+      if (i + kPrefetchAhead < pairs.size()) {
+        table.prefetch(pairs[i + kPrefetchAhead].hashes.key_hash);
+      }
+      if (!add(pairs[i])) return result;
     }
-    cursor = tags.text_end + kStrClose.size();
+    if (const auto& error = batch.error) {
+      fail(error->kind, error->key, error->offset);
+    }
+    if (batch.last) return result;
   }
-  add_pending();
-  return result;
 }
 
 SourceScan scan_source(StringTable& table, const char* path,

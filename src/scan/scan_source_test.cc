@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -198,8 +199,8 @@ std::vector<Warning> scan_files(const std::vector<std::string>& files) {
     context.warn = [&](const ScanWarning& w) {
       const SourceSnippet where = w.where();
       warnings.push_back(Warning{w.kind, std::string(w.key), where.line,
-                                 where.column, w.previous.file,
-                                 w.previous.line, w.previous.column});
+                                 where.column, w.previous.file, w.previous.line,
+                                 w.previous.column});
     };
     scan_buffer(files[i], table, context);
   }
@@ -252,6 +253,59 @@ TEST(ScanBuffer, ManyTagsInARow) {
   for (int i = 0; i < 200000; ++i) closers += "</KEY></STR><STR>";
   StringTable other;
   EXPECT_EQ(scan_buffer(closers, other).count, 0u);
+}
+
+// A source of several MiB is searched on a second thread while the pairs
+// found are added: the table, the count, the warnings and the error must
+// be what the pairs say, in order, and stopping early must be clean.
+TEST(ScanBuffer, LargeSourcesAgreeWithTheirPairs) {
+  std::string source;
+  Pairs added;  // non-empty pairs in source order
+  for (int i = 0; i < 300000; ++i) {
+    std::string key = "menu.item." + std::to_string(i);
+    std::string text = "text " + std::to_string(i);
+    if (i % 7 == 6) key = "MENU.ITEM." + std::to_string(i / 2);  // a repeat
+    if (i % 11 == 10) text.clear();
+    source += "<KEY>" + key + "</KEY>\n<STR>" + text + "</STR>\n";
+    if (!text.empty()) added.emplace_back(key, text);
+  }
+  const size_t bad = source.size();
+  source += "<KEY>last</KEY><STR>a<STR>b</STR>";
+  ASSERT_GT(source.size(), size_t{8} << 20);
+
+  // The table the pairs make: first arrival order, later texts replacing.
+  std::vector<std::pair<uint64_t, std::string>> expected;
+  std::unordered_map<uint64_t, size_t> position;
+  uint64_t repeats = 0;
+  for (const auto& [key, text] : added) {
+    const uint64_t hash = hash_key(key);
+    if (auto it = position.find(hash); it != position.end()) {
+      expected[it->second].second = text;
+      ++repeats;
+    } else {
+      position.emplace(hash, expected.size());
+      expected.emplace_back(hash, text);
+    }
+  }
+
+  StringTable table;
+  uint64_t warnings = 0;
+  ScanContext context;
+  context.warn = [&](const ScanWarning&) { ++warnings; };
+  const ScanResult result = scan_buffer(source, table, context);
+  EXPECT_EQ(result.count, added.size());
+  EXPECT_EQ(warnings, repeats);
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->kind, ScanErrorKind::kBleedingString);
+  EXPECT_EQ(result.error->offset, bad + 21);
+  EXPECT_TRUE(contents(table) == expected);
+
+  // The table fills up long before the search ends.
+  StringTable small(1000);
+  const ScanResult stopped = scan_buffer(source, small);
+  ASSERT_TRUE(stopped.error);
+  EXPECT_EQ(stopped.error->kind, ScanErrorKind::kTooManyEntries);
+  EXPECT_EQ(small.count(), 1000u);
 }
 
 using ReadSource = TempDirTest;

@@ -1,0 +1,80 @@
+// The pairs of a source, found ahead of the scanner that adds them: each
+// well-formed pair with a non-empty text and its key hashed, handed over in
+// batches in source order. A large source is
+// searched on a second thread while the caller adds the batch before;
+// a small one, where starting a thread would cost more than it saves, in
+// the caller's thread when it asks. The batches are the same either way.
+//
+// The search allocates nothing once started, so it cannot fail; a thread
+// that cannot be started leaves the search to the caller's thread. The
+// first malformed pair ends the stream as a value in its last batch.
+
+#ifndef STBLC_SCAN_PAIR_STREAM_H_
+#define STBLC_SCAN_PAIR_STREAM_H_
+
+#include <array>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "hash_key.h"
+#include "pair_finder.h"
+
+namespace stblc {
+
+struct FoundPair {
+  std::string_view key;
+  std::string_view text;
+  KeyHashes hashes;
+  size_t key_tag;  // offset of the pair's <KEY>
+};
+
+struct PairBatch {
+  std::vector<FoundPair> pairs;
+  bool last = false;  // no pairs follow this batch
+  // On the last batch: the malformed pair that ended the search, if any.
+  std::optional<PairError> error;
+};
+
+class PairStream {
+ public:
+  // The source must outlive the stream and hold no zero byte.
+  explicit PairStream(std::string_view source);
+  // Stops the search where it is.
+  ~PairStream();
+  PairStream(const PairStream&) = delete;
+  PairStream& operator=(const PairStream&) = delete;
+
+  // The next batch, valid until the next call; none may follow the last.
+  const PairBatch& next();
+
+ private:
+  static constexpr size_t kBatchSize = 1024;
+  static constexpr size_t kBatches = 4;
+
+  void fill(PairBatch& batch);
+  void search();  // the second thread
+
+  std::string_view source_;
+  size_t cursor_ = 0;
+  std::array<PairBatch, kBatches> batches_;
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  // Guarded by mutex_: batches filled and batches given back, counted from
+  // the start; the caller holds batch consumed_ % kBatches between calls.
+  uint64_t filled_ = 0;
+  uint64_t consumed_ = 0;
+  bool holding_ = false;
+  bool stop_ = false;
+};
+
+}  // namespace stblc
+
+#endif  // STBLC_SCAN_PAIR_STREAM_H_
