@@ -1,5 +1,7 @@
 #include "pair_stream.h"
 
+#include <algorithm>
+#include <cstring>
 #include <system_error>
 
 namespace stblc {
@@ -7,6 +9,8 @@ namespace {
 
 // Below this, a source is searched faster than a thread starts.
 constexpr size_t kThreadFrom = size_t{4} << 20;
+// How far ahead of the search the source is checked for a zero byte.
+constexpr size_t kZeroCheckStep = size_t{1} << 20;
 
 }  // namespace
 
@@ -66,6 +70,25 @@ void PairStream::search() {
   }
 }
 
+// Moves the end of what is known to hold no zero byte further on, and
+// tells whether it could. Each step at least doubles what lies between the
+// search's cursor and that end, so that a search begun again after a step
+// repeats no more than it has already done.
+bool PairStream::know_more() {
+  if (ended_) return false;
+  const size_t step = std::max(kZeroCheckStep, known_ - cursor_);
+  const size_t limit = std::min(source_.size(), known_ + step);
+  if (const void* zero =
+          std::memchr(source_.data() + known_, 0, limit - known_)) {
+    known_ = static_cast<const char*>(zero) - source_.data();
+    ended_ = true;
+  } else {
+    known_ = limit;
+    ended_ = limit == source_.size();
+  }
+  return true;
+}
+
 void PairStream::fill(PairBatch& batch) {
   batch.pairs.clear();
   batch.last = false;
@@ -73,9 +96,13 @@ void PairStream::fill(PairBatch& batch) {
   while (batch.pairs.size() < kBatchSize) {
     PairTags tags;
     PairError error;
-    const PairSearch found = cursor_ < source_.size()
-                                 ? find_pair(source_, cursor_, &tags, &error)
-                                 : PairSearch::kEnd;
+    // A pair found in the bytes known to be free of zeros is found in the
+    // whole source too; anything else may change with more bytes known.
+    const PairSearch found =
+        cursor_ < known_
+            ? find_pair(source_.substr(0, known_), cursor_, &tags, &error)
+            : PairSearch::kEnd;
+    if (found != PairSearch::kPair && know_more()) continue;
     if (found != PairSearch::kPair) {
       batch.last = true;
       if (found == PairSearch::kError) batch.error = error;

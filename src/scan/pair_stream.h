@@ -43,7 +43,8 @@ struct PairBatch {
 
 class PairStream {
  public:
-  // The source must outlive the stream and hold no zero byte.
+  // The source must outlive the stream. It ends at its first zero byte,
+  // which is looked for only as far as the search goes.
   explicit PairStream(std::string_view source);
   // Stops the search where it is.
   ~PairStream();
@@ -58,10 +59,15 @@ class PairStream {
   static constexpr size_t kBatches = 4;
 
   void fill(PairBatch& batch);
+  bool know_more();
   void search();  // the second thread
 
   std::string_view source_;
   size_t cursor_ = 0;
+  // The bytes before known_ hold no zero byte; known_ is the end of the
+  // source once ended_ is set.
+  size_t known_ = 0;
+  bool ended_ = false;
   std::array<PairBatch, kBatches> batches_;
 
   std::thread thread_;

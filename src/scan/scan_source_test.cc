@@ -161,6 +161,46 @@ TEST(ScanBuffer, ErrorsKnowTheirLineAndColumn) {
   EXPECT_EQ(r.error->where.text, "  <KEY>k</KEY>\t<STR>unterminated");
   EXPECT_EQ(r.error->where.caret, 15u);
   EXPECT_FALSE(r.error->where.cut_before || r.error->where.cut_after);
+
+  // The line shown ends where the source does, at its first zero byte.
+  using namespace std::string_literals;
+  StringTable other;
+  const ScanResult cut =
+      scan_buffer("<KEY>a</KEY><STR>x\0after</STR>\n"s, other);
+  ASSERT_TRUE(cut.error);
+  EXPECT_EQ(cut.error->where.text, "<KEY>a</KEY><STR>x");
+  EXPECT_FALSE(cut.error->where.cut_after);
+}
+
+// In a large source the zero byte is looked for only as far as the search
+// has gone; the answer must be the same as if it were known at the start.
+TEST(ScanBuffer, ZeroByteFarIntoALargeSource) {
+  using namespace std::string_literals;
+  std::string pairs;
+  uint64_t count = 0;
+  while (pairs.size() < (size_t{6} << 20)) {
+    pairs += "<KEY>k" + std::to_string(count++) + "</KEY><STR>t</STR>\n";
+  }
+  const std::string big(size_t{5} << 20, 'x');
+
+  StringTable table;
+  const ScanResult r = scan_buffer(pairs + "<KEY>big</KEY><STR>" + big +
+                                       "</STR>\0<KEY>after</KEY><STR>t</STR>"s,
+                                   table);
+  EXPECT_FALSE(r.error);
+  EXPECT_EQ(r.count, count + 1);
+  ASSERT_TRUE(table.find(hash_key("big")));
+  EXPECT_EQ(table.find(hash_key("big"))->length, big.size());
+  EXPECT_FALSE(table.find(hash_key("after")));
+
+  // The text's closing tag lies past the zero byte.
+  StringTable other;
+  const ScanResult cut =
+      scan_buffer(pairs + "<KEY>big</KEY><STR>" + big + "\0</STR>"s, other);
+  ASSERT_TRUE(cut.error);
+  EXPECT_EQ(cut.error->kind, ScanErrorKind::kUnterminatedString);
+  EXPECT_EQ(cut.error->offset, pairs.size() + 14);
+  EXPECT_EQ(other.count(), count);
 }
 
 TEST(LineTracker, ShowsAWindowOfALongLine) {
