@@ -89,7 +89,7 @@ bool PairStream::know_more() {
   return true;
 }
 
-void PairStream::fill(PairBatch& batch) {
+void PairStream::find(PairBatch& batch) {
   batch.pairs.clear();
   batch.last = false;
   batch.error.reset();
@@ -116,9 +116,19 @@ void PairStream::fill(PairBatch& batch) {
     const std::string_view key =
         source_.substr(key_start, tags.key_end - key_start);
     batch.pairs.push_back(
-        FoundPair{key, source_.substr(text_start, tags.text_end - text_start),
-                  hash_key_twice(key), tags.key_tag});
+        FoundPair{key,
+                  source_.substr(text_start, tags.text_end - text_start),
+                  {},
+                  tags.key_tag});
   }
+}
+
+void PairStream::fill(PairBatch& batch) {
+  find(batch);
+  // The keys are hashed in a loop of their own: hashing a key is one long
+  // chain of multiplications, and the processor overlaps the chains of
+  // neighbouring keys only when nothing else comes between them.
+  for (FoundPair& pair : batch.pairs) pair.hashes = hash_key_twice(pair.key);
 }
 
 }  // namespace stblc

@@ -59,6 +59,7 @@ class PairStream {
   static constexpr size_t kBatches = 4;
 
   void fill(PairBatch& batch);
+  void find(PairBatch& batch);  // fill() but for the hashes
   bool know_more();
   void search();  // the second thread
 
