@@ -55,7 +55,7 @@ class PairStream {
   const PairBatch& next();
 
  private:
-  static constexpr size_t kBatchSize = 1024;
+  static constexpr size_t kBatchSize = 8192;
   static constexpr size_t kBatches = 4;
 
   void fill(PairBatch& batch);
