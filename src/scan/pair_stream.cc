@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <system_error>
 
 namespace stblc {
 namespace {
@@ -14,61 +13,11 @@ constexpr size_t kZeroCheckStep = size_t{1} << 20;
 
 }  // namespace
 
-PairStream::PairStream(std::string_view source) : source_(source) {
-  if (source.size() < kThreadFrom) return;
-  // All the memory the search needs, before it starts.
-  for (PairBatch& batch : batches_) batch.pairs.reserve(kBatchSize);
-  try {
-    thread_ = std::thread(&PairStream::search, this);
-  } catch (const std::system_error&) {
-    // No thread: next() searches instead.
-  }
-}
-
-PairStream::~PairStream() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stop_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
-}
-
-const PairBatch& PairStream::next() {
-  if (!thread_.joinable()) {
-    fill(batches_[0]);
-    return batches_[0];
-  }
-  std::unique_lock lock(mutex_);
-  if (holding_) {
-    ++consumed_;
-    changed_.notify_all();
-  }
-  changed_.wait(lock, [this] { return filled_ > consumed_; });
-  holding_ = true;
-  return batches_[consumed_ % kBatches];
-}
-
-void PairStream::search() {
-  for (;;) {
-    PairBatch* batch;
-    {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock,
-                    [this] { return stop_ || filled_ - consumed_ < kBatches; });
-      if (stop_) return;
-      batch = &batches_[filled_ % kBatches];
-    }
-    fill(*batch);
-    {
-      std::lock_guard lock(mutex_);
-      ++filled_;
-    }
-    changed_.notify_all();
-    if (batch->last) return;
-  }
-}
+PairStream::PairStream(std::string_view source)
+    : source_(source),
+      ahead_([this](PairBatch& batch) { return fill(batch); },
+             source.size() >= kThreadFrom,
+             [](PairBatch& batch) { batch.pairs.reserve(kBatchSize); }) {}
 
 // Moves the end of what is known to hold no zero byte further on, and
 // tells whether it could. Each step at least doubles what lies between the
@@ -123,12 +72,13 @@ void PairStream::find(PairBatch& batch) {
   }
 }
 
-void PairStream::fill(PairBatch& batch) {
+bool PairStream::fill(PairBatch& batch) {
   find(batch);
   // The keys are hashed in a loop of their own: hashing a key is one long
   // chain of multiplications, and the processor overlaps the chains of
   // neighbouring keys only when nothing else comes between them.
   for (FoundPair& pair : batch.pairs) pair.hashes = hash_key_twice(pair.key);
+  return !batch.last;
 }
 
 }  // namespace stblc

@@ -5,23 +5,19 @@
 // a small one, where starting a thread would cost more than it saves, in
 // the caller's thread when it asks. The batches are the same either way.
 //
-// The search allocates nothing once started, so it cannot fail; a thread
-// that cannot be started leaves the search to the caller's thread. The
-// first malformed pair ends the stream as a value in its last batch.
+// The search allocates nothing once started, so it cannot fail. The first
+// malformed pair ends the stream as a value in its last batch.
 
 #ifndef STBLC_SCAN_PAIR_STREAM_H_
 #define STBLC_SCAN_PAIR_STREAM_H_
 
-#include <array>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <vector>
 
+#include "fill_ahead.h"
 #include "hash_key.h"
 #include "pair_finder.h"
 
@@ -46,22 +42,16 @@ class PairStream {
   // The source must outlive the stream. It ends at its first zero byte,
   // which is looked for only as far as the search goes.
   explicit PairStream(std::string_view source);
-  // Stops the search where it is.
-  ~PairStream();
-  PairStream(const PairStream&) = delete;
-  PairStream& operator=(const PairStream&) = delete;
 
   // The next batch, valid until the next call; none may follow the last.
-  const PairBatch& next();
+  const PairBatch& next() { return *ahead_.next(); }
 
  private:
   static constexpr size_t kBatchSize = 8192;
-  static constexpr size_t kBatches = 4;
 
-  void fill(PairBatch& batch);
+  bool fill(PairBatch& batch);
   void find(PairBatch& batch);  // fill() but for the hashes
   bool know_more();
-  void search();  // the second thread
 
   std::string_view source_;
   size_t cursor_ = 0;
@@ -69,17 +59,7 @@ class PairStream {
   // source once ended_ is set.
   size_t known_ = 0;
   bool ended_ = false;
-  std::array<PairBatch, kBatches> batches_;
-
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  // Guarded by mutex_: batches filled and batches given back, counted from
-  // the start; the caller holds batch consumed_ % kBatches between calls.
-  uint64_t filled_ = 0;
-  uint64_t consumed_ = 0;
-  bool holding_ = false;
-  bool stop_ = false;
+  FillAhead<PairBatch> ahead_;  // last: its thread uses the members above
 };
 
 }  // namespace stblc
