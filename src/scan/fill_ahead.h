@@ -8,8 +8,8 @@
 // its memory before the thread starts (prepare), and it must not touch
 // what the caller uses meanwhile.
 
-#ifndef STBLC_TABLE_FILL_AHEAD_H_
-#define STBLC_TABLE_FILL_AHEAD_H_
+#ifndef STBLC_SCAN_FILL_AHEAD_H_
+#define STBLC_SCAN_FILL_AHEAD_H_
 
 #include <array>
 #include <condition_variable>
@@ -117,4 +117,4 @@ class FillAhead {
 
 }  // namespace stblc
 
-#endif  // STBLC_TABLE_FILL_AHEAD_H_
+#endif  // STBLC_SCAN_FILL_AHEAD_H_
