@@ -1,9 +1,9 @@
 // The pairs of a source, found ahead of the scanner that adds them: each
 // well-formed pair with a non-empty text and its key hashed, handed over in
-// batches in source order. A large source is
-// searched on a second thread while the caller adds the batch before;
-// a small one, where starting a thread would cost more than it saves, in
-// the caller's thread when it asks. The batches are the same either way.
+// batches in source order. A large source is searched on a second thread
+// while the caller adds the batches before; a small one, where starting a
+// thread would cost more than it saves, in the caller's thread when it
+// asks. The batches are the same either way.
 //
 // The search allocates nothing once started, so it cannot fail. The first
 // malformed pair ends the stream as a value in its last batch.
