@@ -33,16 +33,11 @@ SourceSnippet LineTracker::snippet(size_t offset) {
   offset = std::min(offset, source_.size());
   const char* data = source_.data();
   const size_t from = std::max(line_start_, offset - std::min(offset, kWindow));
-  // The source ends at its first zero byte, which the window may reach.
-  size_t limit = std::min(source_.size(), offset + kWindow);
-  const void* zero = std::memchr(data + offset, 0, limit - offset);
-  const size_t end =
-      zero ? static_cast<const char*>(zero) - data : source_.size();
-  limit = std::min(limit, end);
+  const size_t limit = std::min(source_.size(), offset + kWindow);
   const void* feed = std::memchr(data + offset, '\n', limit - offset);
   size_t to = feed ? static_cast<const char*>(feed) - data : limit;
   where.cut_before = from > line_start_;
-  where.cut_after = !feed && limit < end && data[limit] != '\n';
+  where.cut_after = !feed && limit < source_.size() && data[limit] != '\n';
   // A CR before the line feed belongs to the line break, not the line.
   if (feed && to > from && data[to - 1] == '\r') --to;
   where.text.assign(data + from, to - from);

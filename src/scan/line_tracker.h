@@ -1,7 +1,6 @@
 // Line and column of byte offsets in a source, and the source line around
 // them, for diagnostics. Offsets are asked for in increasing order, so the
-// whole source is counted once however many pairs it has. The source ends
-// at its first zero byte; offsets must lie before it.
+// whole source is counted once however many pairs it has.
 
 #ifndef STBLC_SCAN_LINE_TRACKER_H_
 #define STBLC_SCAN_LINE_TRACKER_H_

@@ -23,25 +23,29 @@ size_t next_tag(std::string_view source, size_t from, std::string_view tag,
   return kNone;
 }
 
+enum class Plain { kPair, kNoKey, kOther };
+
 // A pair whose key and text hold no tag of their own kind, found in one walk
 // over the '<' bytes instead of one search per tag (a third of the
-// searches). False for anything else, which the tag-by-tag search decides.
-bool find_plain_pair(std::string_view source, size_t cursor, PairTags* tags) {
+// searches). kNoKey when no <KEY> follows, which ends the pairs; kOther for
+// anything else, which the tag-by-tag search decides.
+Plain find_plain_pair(std::string_view source, size_t cursor, PairTags* tags) {
   tags->key_tag = next_tag(source, cursor, kKeyOpen);
-  if (tags->key_tag == kNone) return false;
+  if (tags->key_tag == kNone) return Plain::kNoKey;
   const size_t key_start = tags->key_tag + kKeyOpen.size();
   tags->key_end = next_tag(source, key_start, kKeyClose, kKeyOpen);
-  if (tags->key_end == kNone || tags->key_end == key_start) return false;
+  if (tags->key_end == kNone || tags->key_end == key_start) {
+    return Plain::kOther;
+  }
   tags->str_tag = next_tag(source, tags->key_end + kKeyClose.size(), kStrOpen);
-  if (tags->str_tag == kNone) return false;
+  if (tags->str_tag == kNone) return Plain::kOther;
   tags->text_end =
       next_tag(source, tags->str_tag + kStrOpen.size(), kStrClose, kStrOpen);
-  return tags->text_end != kNone;
+  return tags->text_end != kNone ? Plain::kPair : Plain::kOther;
 }
 
 // The pair rule tag by tag, each searched for from where the rule says.
-// Only a malformed pair or the end of the pairs comes here, so each scan
-// takes this path once.
+// Only a malformed pair comes here, so each scan takes this path once.
 PairSearch find_pair_by_tags(std::string_view source, size_t cursor,
                              PairTags* tags, PairError* error) {
   auto fail = [error](ScanErrorKind kind, std::string_view key, size_t offset) {
@@ -90,7 +94,14 @@ PairSearch find_pair_by_tags(std::string_view source, size_t cursor,
 
 PairSearch find_pair(std::string_view source, size_t cursor, PairTags* tags,
                      PairError* error) {
-  if (find_plain_pair(source, cursor, tags)) return PairSearch::kPair;
+  switch (find_plain_pair(source, cursor, tags)) {
+    case Plain::kPair:
+      return PairSearch::kPair;
+    case Plain::kNoKey:
+      return PairSearch::kEnd;
+    case Plain::kOther:
+      break;
+  }
   return find_pair_by_tags(source, cursor, tags, error);
 }
 

@@ -39,8 +39,7 @@ struct PairBatch {
 
 class PairStream {
  public:
-  // The source must outlive the stream. It ends at its first zero byte,
-  // which is looked for only as far as the search goes.
+  // The source must outlive the stream and hold no zero byte.
   explicit PairStream(std::string_view source);
 
   // The next batch, valid until the next call; none may follow the last.
@@ -51,14 +50,9 @@ class PairStream {
 
   bool fill(PairBatch& batch);
   void find(PairBatch& batch);  // fill() but for the hashes
-  bool know_more();
 
   std::string_view source_;
   size_t cursor_ = 0;
-  // The bytes before known_ hold no zero byte; known_ is the end of the
-  // source once ended_ is set.
-  size_t known_ = 0;
-  bool ended_ = false;
   FillAhead<PairBatch> ahead_;  // last: its thread uses the members above
 };
 

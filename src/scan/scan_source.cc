@@ -65,8 +65,10 @@ std::string scan_error_message(const ScanError& error) {
 
 ScanResult scan_buffer(std::string_view source, StringTable& table,
                        const ScanContext& context) {
-  // Nothing after the first zero byte is ever looked at: the search stops
-  // there, and so do the lines shown.
+  // Nothing after the first zero byte is ever looked at.
+  if (const void* zero = std::memchr(source.data(), 0, source.size())) {
+    source = source.substr(0, static_cast<const char*>(zero) - source.data());
+  }
   LineTracker lines(source);
   const uint32_t file = context.file;
   ScanResult result;
