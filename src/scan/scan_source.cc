@@ -12,7 +12,7 @@ namespace {
 // How far the scan moves on between two releases of what lies behind it.
 constexpr size_t kReleaseStep = size_t{8} << 20;
 // How many pairs ahead index slots are fetched.
-constexpr size_t kPrefetchAhead = 8;
+constexpr size_t kPrefetchAhead = 16;
 
 uint32_t saturated(uint64_t n) {
   return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
@@ -113,13 +113,17 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
     const PairBatch& batch = stream.next();
     const std::vector<FoundPair>& pairs = batch.pairs;
     // Each pair's index slot is asked for a few pairs before it is needed,
-    // so that it has arrived from memory by then.
+    // and, once that has arrived, the entry of a key given before, so that
+    // neither is waited for.
     for (size_t i = 0; i < std::min(kPrefetchAhead, pairs.size()); ++i) {
       table.prefetch(pairs[i].hashes.key_hash);
     }
     for (size_t i = 0; i < pairs.size(); ++i) {
       if (i + kPrefetchAhead < pairs.size()) {
         table.prefetch(pairs[i + kPrefetchAhead].hashes.key_hash);
+      }
+      if (i + kPrefetchAhead / 2 < pairs.size()) {
+        table.prefetch_entry(pairs[i + kPrefetchAhead / 2].hashes.key_hash);
       }
       if (!add(pairs[i])) return result;
     }

@@ -43,6 +43,20 @@ class HashIndex {
         Slot{tag_of(mixed(key_hash)), position + 1};
   }
 
+  // The position that key_hash probably has, judged by the slots alone
+  // (the caller's array is not asked), or kAbsent: to fetch the caller's
+  // entry ahead of a find() that will compare it.
+  uint32_t likely_position(uint64_t key_hash) const {
+    if (slots_.empty()) return kAbsent;
+    const size_t mask = slots_.size() - 1;
+    const uint64_t mix = mixed(key_hash);
+    for (size_t i = home_slot(mix);; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.position_plus_one == 0) return kAbsent;
+      if (slot.tag == tag_of(mix)) return slot.position_plus_one - 1;
+    }
+  }
+
   // Starts loading key_hash's first slot into the cache.
   void prefetch(uint64_t key_hash) const {
 #if defined(__GNUC__)

@@ -27,6 +27,13 @@ void StringTable::prefetch(uint64_t key_hash) const {
   index_.prefetch(key_hash);
 }
 
+void StringTable::prefetch_entry(uint64_t key_hash) const {
+#if defined(__GNUC__)
+  const uint32_t position = index_.likely_position(key_hash);
+  if (position != HashIndex::kAbsent) __builtin_prefetch(&entries_[position]);
+#endif
+}
+
 const StringEntry* StringTable::find(uint64_t key_hash) const {
   const uint32_t position = index_.find(key_hash, hash_at_fn());
   return position == HashIndex::kAbsent ? nullptr : &entries_[position];

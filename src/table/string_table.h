@@ -105,6 +105,9 @@ class StringTable {
   // Starts loading the index slot of key_hash into the cache, so that a
   // put() of it shortly after does not wait for memory.
   void prefetch(uint64_t key_hash) const;
+  // Once that slot has arrived: starts loading the entry that key_hash
+  // probably has, which a put() of a key given again will replace.
+  void prefetch_entry(uint64_t key_hash) const;
 
   uint32_t count() const { return static_cast<uint32_t>(entries_.size()); }
   std::span<const StringEntry> entries() const { return entries_.span(); }
