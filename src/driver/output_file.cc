@@ -160,6 +160,16 @@ bool OutputFile::open(const char* path) {
   return fchmod(fd_, mode) == 0 || fail(errno);
 }
 
+void OutputFile::expect(uint64_t size) {
+  // Allocated at once, the blocks are not reserved page by page as the
+  // writes come (a tenth of writing a large table). The size itself grows
+  // only with what is written. Only a hint: where the file system cannot,
+  // or the disk is full, the writes find out and report it.
+  if (temp_path_.empty() || fd_ < 0 || size == 0) return;
+  [[maybe_unused]] int ignored =
+      fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+}
+
 bool OutputFile::write(const uint8_t* data, size_t size) {
   if (error_number_ || fd_ < 0) return false;
   while (size) {

@@ -36,6 +36,8 @@ class OutputFile : public ByteSink {
 
   // Creates the temporary file, or opens a device or FIFO.
   bool open(const char* path);
+  // Has the file system allocate the whole temporary file at once.
+  void expect(uint64_t size) override;
   // Writes all of data, or fails; after a failure every call fails.
   bool write(const uint8_t* data, size_t size) override;
   // Closes the file and puts it in place of the output.

@@ -69,6 +69,16 @@ TEST_F(OutputFileTest, NewFileAppearsOnlyOnCommit) {
   EXPECT_EQ(mode_of(path("out.stbl")), 0644u);
 }
 
+// Room asked for ahead is only room: the file holds what was written.
+TEST_F(OutputFileTest, ExpectedSizeIsOnlyAHint) {
+  OutputFile out;
+  ASSERT_TRUE(out.open(path("out.stbl").c_str()));
+  out.expect(uint64_t{3} << 20);
+  ASSERT_TRUE(write_all(out, "STBL"));
+  ASSERT_TRUE(out.commit());
+  EXPECT_EQ(read(path("out.stbl")), "STBL");
+}
+
 TEST_F(OutputFileTest, ReplacesAnExistingFileKeepingItsMode) {
   std::ofstream(path("out.stbl")) << "old";
   ASSERT_EQ(chmod(path("out.stbl").c_str(), 0640), 0);

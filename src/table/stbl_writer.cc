@@ -65,6 +65,7 @@ uint64_t StringTable::file_size() const {
 }
 
 bool StringTable::write(ByteSink& sink) const {
+  sink.expect(file_size());
   BufferedWriter out(sink, file_size());
 
   uint8_t* header = out.reserve(stbl::kHeaderSize);

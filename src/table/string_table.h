@@ -68,6 +68,9 @@ struct AddResult {
 class ByteSink {
  public:
   virtual ~ByteSink() = default;
+  // Told, before the first write, how many bytes will follow; a sink may
+  // prepare room for them. Only a hint.
+  virtual void expect(uint64_t /*size*/) {}
   virtual bool write(const uint8_t* data, size_t size) = 0;
 };
 
