@@ -35,7 +35,6 @@ class GrowingArray {
   size_t size() const { return size_; }
   T& operator[](size_t i) { return data_[i]; }
   const T& operator[](size_t i) const { return data_[i]; }
-  const T& back() const { return data_[size_ - 1]; }
   std::span<const T> span() const { return {data_, size_}; }
   const T* begin() const { return data_; }
   const T* end() const { return data_ + size_; }

@@ -1,8 +1,5 @@
 #include "hash_key.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "little_endian.h"
 
 namespace stblc {
