@@ -1,15 +1,22 @@
 #include "pair_stream.h"
 
+#include <algorithm>
+
 namespace stblc {
 namespace {
 
 // Below this, a source is searched faster than a thread starts.
 constexpr size_t kThreadFrom = size_t{4} << 20;
 
+uint32_t saturated(uint64_t n) {
+  return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
+}
+
 }  // namespace
 
 PairStream::PairStream(std::string_view source)
     : source_(source),
+      lines_(source),
       ahead_([this](PairBatch& batch) { return fill(batch); },
              source.size() >= kThreadFrom,
              [](PairBatch& batch) { batch.pairs.reserve(kBatchSize); }) {}
@@ -36,11 +43,16 @@ void PairStream::find(PairBatch& batch) {
     if (tags.text_end == text_start) continue;
     const std::string_view key =
         source_.substr(key_start, tags.key_end - key_start);
+    uint64_t line;
+    uint64_t column;
+    lines_.position(tags.key_tag, &line, &column);
     batch.pairs.push_back(
         FoundPair{key,
                   source_.substr(text_start, tags.text_end - text_start),
                   {},
-                  tags.key_tag});
+                  tags.key_tag,
+                  saturated(line),
+                  saturated(column)});
   }
 }
 

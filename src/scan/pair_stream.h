@@ -19,6 +19,7 @@
 
 #include "fill_ahead.h"
 #include "hash_key.h"
+#include "line_tracker.h"
 #include "pair_finder.h"
 
 namespace stblc {
@@ -28,6 +29,9 @@ struct FoundPair {
   std::string_view text;
   KeyHashes hashes;
   size_t key_tag;  // offset of the pair's <KEY>
+  // Line and column (from 1) of the <KEY>, each saturated at UINT32_MAX.
+  uint32_t line;
+  uint32_t column;
 };
 
 struct PairBatch {
@@ -53,6 +57,8 @@ class PairStream {
 
   std::string_view source_;
   size_t cursor_ = 0;
+  // Counting lines here takes that work off the thread that adds the pairs.
+  LineTracker lines_;
   FillAhead<PairBatch> ahead_;  // last: its thread uses the members above
 };
 

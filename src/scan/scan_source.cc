@@ -13,17 +13,6 @@ constexpr size_t kReleaseStep = size_t{8} << 20;
 // How many pairs ahead index slots are fetched.
 constexpr size_t kPrefetchAhead = 16;
 
-uint32_t saturated(uint64_t n) {
-  return static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX));
-}
-
-Origin origin(LineTracker& lines, uint32_t file, size_t key_tag) {
-  uint64_t line;
-  uint64_t column;
-  lines.position(key_tag, &line, &column);
-  return Origin{file, saturated(line), saturated(column)};
-}
-
 std::string quoted(std::string_view s) {
   std::string out = "'";
   out.append(s);
@@ -79,7 +68,7 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
   size_t released = 0;
   auto add = [&](const FoundPair& pair) {
     const AddResult added =
-        table.put(pair.hashes, pair.text, origin(lines, file, pair.key_tag));
+        table.put(pair.hashes, pair.text, Origin{file, pair.line, pair.column});
     switch (added.status) {
       case AddStatus::kAdded:
         break;
