@@ -76,7 +76,9 @@ class FillAhead {
   }
 
  private:
-  static constexpr size_t kBatches = 4;
+  // Enough for the filling to run on through the user's pauses (a table
+  // index that grows, memory touched for the first time) instead of waiting.
+  static constexpr size_t kBatches = 16;
 
   void run() {
     for (;;) {

@@ -50,7 +50,7 @@ class PairStream {
   const PairBatch& next() { return *ahead_.next(); }
 
  private:
-  static constexpr size_t kBatchSize = 8192;
+  static constexpr size_t kBatchSize = 4096;
 
   bool fill(PairBatch& batch);
   void find(PairBatch& batch);  // fill() but for the hashes
