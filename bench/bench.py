@@ -11,9 +11,12 @@ alternating rounds after a warm-up:
   msgfmt   msgfmt -o OUT.mo SAME_ENTRIES.po
 
 and prints medians of wall and CPU seconds and peak resident memory, and
-the ratios stblc / floor and stblc / msgfmt taken round by round. It also
-times odd input shapes at two sizes, to show that none is superlinear.
-It prints figures and never fails on a time.
+the ratios stblc / floor and stblc / msgfmt taken round by round. The
+variants other than distinct also run stblc on the distinct sources of the
+same size in each round, in turn before and after their own, for a paired
+ratio to the distinct table. It also times odd input shapes at two sizes,
+to show that none is superlinear. It prints figures and never fails on a
+time.
 """
 
 import argparse
@@ -79,7 +82,9 @@ def check_output(path, entries, n):
                 sys.exit("stblc's output differs from the model's bytes")
 
 
-def bench_table(stblc, n, variant, work, runs, with_msgfmt):
+def bench_table(stblc, n, variant, work, runs, with_msgfmt, distinct=None):
+    """Times one size and variant; distinct: the distinct sources of the
+    same size, to time alongside (None for the distinct variant itself)."""
     sources, po, entries = generate.write(n, variant, work)
     out = os.path.join(work, "out.stbl")
     floor_src = os.path.join(work, "floor-src.bin")
@@ -87,6 +92,8 @@ def bench_table(stblc, n, variant, work, runs, with_msgfmt):
     mo = os.path.join(work, "out.mo")
 
     commands = {"stblc": [stblc] + sources + ["-o", out]}
+    if distinct:
+        commands["distinct"] = [stblc] + distinct + ["-o", out + ".d"]
     # Warm-up, which also checks the output and makes the floor's file.
     if measure(commands["stblc"], work)[3] != 0:
         sys.exit("stblc failed on %s %d" % (variant, n))
@@ -102,10 +109,13 @@ def bench_table(stblc, n, variant, work, runs, with_msgfmt):
             sys.exit("%s failed on %s %d" % (name, variant, n))
 
     row = Row(n, variant, sum(os.path.getsize(s) for s in sources))
+    order = list(commands)
     for _ in range(runs):
-        for name, argv in commands.items():
-            row.add(name, measure(argv, work))
-    for path in sources + [po, out, floor_src, floor_dest, mo]:
+        for name in order:
+            row.add(name, measure(commands[name], work))
+        if distinct:  # neither of the two always runs first
+            order[0], order[1] = order[1], order[0]
+    for path in sources + [po, out, out + ".d", floor_src, floor_dest, mo]:
         if os.path.exists(path):
             os.remove(path)
     return row
@@ -113,8 +123,9 @@ def bench_table(stblc, n, variant, work, runs, with_msgfmt):
 
 def print_table(rows, with_msgfmt, file=sys.stdout):
     head = ("| entries | variant | source MB | stblc s | stblc CPU s | MB/s "
-            "| stblc RSS MiB | RSS / source | floor s | stblc / floor |")
-    rule = "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+            "| stblc RSS MiB | RSS / source | stblc / distinct | floor s "
+            "| stblc / floor |")
+    rule = "|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
     if with_msgfmt:
         head += " msgfmt s | msgfmt RSS MiB | stblc / msgfmt |"
         rule += "---:|---:|---:|"
@@ -122,12 +133,14 @@ def print_table(rows, with_msgfmt, file=sys.stdout):
     print(rule, file=file)
     for r in rows:
         wall = r.med("stblc", 0)
+        to_distinct = ("%.2f" % r.ratio("stblc", "distinct")
+                       if "distinct" in r.samples else "–")
         line = ("| {:,} | {} | {:.1f} | {:.3f} | {:.3f} | {:.0f} | {:.1f} "
-                "| {:.2f} | {:.3f} | {:.2f} |").format(
+                "| {:.2f} | {} | {:.3f} | {:.2f} |").format(
             r.n, r.variant, r.source_bytes / MB, wall, r.med("stblc", 1),
             r.source_bytes / MB / wall, r.med("stblc", 2) / MIB,
-            r.med("stblc", 2) / r.source_bytes, r.med("floor", 0),
-            r.ratio("stblc", "floor"))
+            r.med("stblc", 2) / r.source_bytes, to_distinct,
+            r.med("floor", 0), r.ratio("stblc", "floor"))
         if with_msgfmt:
             line += " {:.2f} | {:.0f} | {:.4f} |".format(
                 r.med("msgfmt", 0), r.med("msgfmt", 2) / MIB,
@@ -231,11 +244,20 @@ def main():
         or platform.machine()))
     print("median of %d alternating rounds after a warm-up\n" % args.runs)
     rows = []
+    variants = args.variants.split(",")
     for n in [int(s) for s in args.sizes.split(",")]:
-        for variant in args.variants.split(","):
-            rows.append(bench_table(stblc, n, variant, args.work, args.runs,
-                                    with_msgfmt))
+        distinct = None
+        if any(v != "distinct" for v in variants):
+            distinct = generate.write(n, "distinct",
+                                      os.path.join(args.work, "distinct"))
+        for variant in variants:
+            rows.append(bench_table(
+                stblc, n, variant, args.work, args.runs, with_msgfmt,
+                distinct[0] if distinct and variant != "distinct" else None))
             print("  done: %d %s" % (n, variant), file=sys.stderr)
+        if distinct:
+            for path in distinct[0] + [distinct[1]]:
+                os.remove(path)
     print_table(rows, with_msgfmt)
     if not args.no_shapes:
         bench_shapes(stblc, args.work, 10000000, args.runs)
