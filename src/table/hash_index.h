@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "large_allocator.h"
+#include "prefetch.h"
 
 namespace stblc {
 
@@ -59,11 +60,7 @@ class HashIndex {
 
   // Starts loading key_hash's first slot into the cache.
   void prefetch(uint64_t key_hash) const {
-#if defined(__GNUC__)
-    if (!slots_.empty()) {
-      __builtin_prefetch(&slots_[home_slot(mixed(key_hash))]);
-    }
-#endif
+    if (!slots_.empty()) prefetch_memory(&slots_[home_slot(mixed(key_hash))]);
   }
 
  private:

@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 
 #include "little_endian.h"
+#include "prefetch.h"
 #include "stbl_format.h"
 #include "string_table.h"
 
@@ -12,6 +14,7 @@ namespace stblc {
 namespace {
 
 constexpr size_t kBufferSize = size_t{1} << 18;
+constexpr size_t kTextsAhead = 16;
 
 // Gathers bytes and hands them to the sink a full buffer at a time.
 class BufferedWriter {
@@ -76,7 +79,13 @@ bool StringTable::write(ByteSink& sink) const {
   put_u32le(header + stbl::kEntryCountOffset, count());
   out.commit(stbl::kHeaderSize);
 
-  for (const StringEntry& entry : entries_) {
+  const std::span<const StringEntry> all = entries_.span();
+  for (size_t i = 0; i < all.size(); ++i) {
+    const StringEntry& entry = all[i];
+    // A replaced text may lie anywhere: fetching texts a few entries ahead
+    // keeps the widening from waiting for them.
+    if (i + kTextsAhead < all.size())
+      prefetch_memory(all[i + kTextsAhead].text);
     uint8_t* record = out.reserve(stbl::kRecordHeaderSize);
     if (!record) return false;
     put_u64le(record + stbl::kRecordKeyHashOffset, entry.key_hash);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "hash_key.h"
+#include "prefetch.h"
 
 namespace stblc {
 namespace {
@@ -28,10 +29,8 @@ void StringTable::prefetch(uint64_t key_hash) const {
 }
 
 void StringTable::prefetch_entry(uint64_t key_hash) const {
-#if defined(__GNUC__)
   const uint32_t position = index_.likely_position(key_hash);
-  if (position != HashIndex::kAbsent) __builtin_prefetch(&entries_[position]);
-#endif
+  if (position != HashIndex::kAbsent) prefetch_memory(&entries_[position]);
 }
 
 const StringEntry* StringTable::find(uint64_t key_hash) const {
