@@ -300,41 +300,58 @@ TEST(ScanBuffer, ManyTagsInARow) {
 // be what the pairs say, in order, and stopping early must be clean.
 TEST(ScanBuffer, LargeSourcesAgreeWithTheirPairs) {
   std::string source;
-  Pairs added;  // non-empty pairs in source order
+  Pairs added;                  // non-empty pairs in source order
+  std::vector<uint32_t> lines;  // the line of each, two lines a pair
   for (int i = 0; i < 300000; ++i) {
     std::string key = "menu.item." + std::to_string(i);
     std::string text = "text " + std::to_string(i);
     if (i % 7 == 6) key = "MENU.ITEM." + std::to_string(i / 2);  // a repeat
     if (i % 11 == 10) text.clear();
     source += "<KEY>" + key + "</KEY>\n<STR>" + text + "</STR>\n";
-    if (!text.empty()) added.emplace_back(key, text);
+    if (!text.empty()) {
+      added.emplace_back(key, text);
+      lines.push_back(2 * i + 1);
+    }
   }
   const size_t bad = source.size();
   source += "<KEY>last</KEY><STR>a<STR>b</STR>";
   ASSERT_GT(source.size(), size_t{8} << 20);
 
-  // The table the pairs make: first arrival order, later texts replacing.
+  // The table the pairs make: first arrival order, later texts replacing;
+  // each warning as the line of the later pair and of the text it replaces.
   std::vector<std::pair<uint64_t, std::string>> expected;
+  std::vector<uint32_t> expected_lines;
   std::unordered_map<uint64_t, size_t> position;
-  uint64_t repeats = 0;
-  for (const auto& [key, text] : added) {
+  std::vector<std::pair<uint64_t, uint32_t>> expected_warnings;
+  for (size_t i = 0; i < added.size(); ++i) {
+    const auto& [key, text] = added[i];
     const uint64_t hash = hash_key(key);
     if (auto it = position.find(hash); it != position.end()) {
+      expected_warnings.emplace_back(lines[i], expected_lines[it->second]);
       expected[it->second].second = text;
-      ++repeats;
+      expected_lines[it->second] = lines[i];
     } else {
       position.emplace(hash, expected.size());
       expected.emplace_back(hash, text);
+      expected_lines.push_back(lines[i]);
     }
   }
 
   StringTable table;
-  uint64_t warnings = 0;
+  std::vector<std::pair<uint64_t, uint32_t>> warnings;
   ScanContext context;
-  context.warn = [&](const ScanWarning&) { ++warnings; };
+  context.warn = [&](const ScanWarning& w) {
+    warnings.emplace_back(w.where().line, w.previous.line);
+  };
   const ScanResult result = scan_buffer(source, table, context);
   EXPECT_EQ(result.count, added.size());
-  EXPECT_EQ(warnings, repeats);
+  EXPECT_TRUE(warnings == expected_warnings);
+  std::vector<uint32_t> origin_lines;
+  for (const StringEntry& entry : table.entries()) {
+    origin_lines.push_back(entry.origin.line);
+    EXPECT_EQ(entry.origin.column, 1u);
+  }
+  EXPECT_TRUE(origin_lines == expected_lines);
   ASSERT_TRUE(result.error);
   EXPECT_EQ(result.error->kind, ScanErrorKind::kBleedingString);
   EXPECT_EQ(result.error->offset, bad + 21);
