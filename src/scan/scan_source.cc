@@ -57,6 +57,7 @@ ScanResult scan_buffer(std::string_view source, StringTable& table,
   if (const void* zero = std::memchr(source.data(), 0, source.size())) {
     source = source.substr(0, static_cast<const char*>(zero) - source.data());
   }
+  // For the lines that diagnostics show; pairs come with their positions.
   LineTracker lines(source);
   const uint32_t file = context.file;
   ScanResult result;
