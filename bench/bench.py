@@ -14,12 +14,13 @@ and prints medians of wall and CPU seconds and peak resident memory, and
 the ratios stblc / floor and stblc / msgfmt taken round by round. The
 variants other than distinct also run stblc on the distinct sources of the
 same size in each round, in turn before and after their own, for a paired
-ratio to the distinct table. It also times odd input shapes at two sizes,
+ratio to the distinct table that neither order favours. It also times odd input shapes at two sizes,
 to show that none is superlinear. It prints figures and never fails on a
 time.
 """
 
 import argparse
+import math
 import os
 import platform
 import shutil
@@ -69,6 +70,16 @@ class Row:
         """Median over the rounds of a's wall time over b's."""
         return median(x[0] / y[0] for x, y in
                       zip(self.samples[a], self.samples[b]))
+
+    def ratio_both_orders(self, a, b):
+        """As ratio(), for two commands that take turns at running first:
+        each figure is the geometric mean of two neighbouring rounds, one in
+        each order, so that whatever the run before does to the first one
+        (msgfmt hands back half a gigabyte) weighs on both alike."""
+        r = [x[0] / y[0] for x, y in zip(self.samples[a], self.samples[b])]
+        if len(r) < 2:
+            return median(r)
+        return median(math.sqrt(p * q) for p, q in zip(r, r[1:]))
 
 
 def check_output(path, entries, n):
@@ -133,7 +144,7 @@ def print_table(rows, with_msgfmt, file=sys.stdout):
     print(rule, file=file)
     for r in rows:
         wall = r.med("stblc", 0)
-        to_distinct = ("%.2f" % r.ratio("stblc", "distinct")
+        to_distinct = ("%.2f" % r.ratio_both_orders("stblc", "distinct")
                        if "distinct" in r.samples else "–")
         line = ("| {:,} | {} | {:.1f} | {:.3f} | {:.3f} | {:.0f} | {:.1f} "
                 "| {:.2f} | {} | {:.3f} | {:.2f} |").format(
