@@ -36,8 +36,6 @@ class GrowingArray {
   T& operator[](size_t i) { return data_[i]; }
   const T& operator[](size_t i) const { return data_[i]; }
   std::span<const T> span() const { return {data_, size_}; }
-  const T* begin() const { return data_; }
-  const T* end() const { return data_ + size_; }
 
  private:
   static constexpr size_t kFirstCapacity = 256;

@@ -79,7 +79,7 @@ bool StringTable::write(ByteSink& sink) const {
   put_u32le(header + stbl::kEntryCountOffset, count());
   out.commit(stbl::kHeaderSize);
 
-  const std::span<const StringEntry> all = entries_.span();
+  const std::span<const StringEntry> all = entries();
   for (size_t i = 0; i < all.size(); ++i) {
     const StringEntry& entry = all[i];
     // A replaced text may lie anywhere: fetching texts a few entries ahead
